@@ -1,0 +1,17 @@
+#include "platform/host/reset.h"
+
+#include "platform/host/corvan_internal.h"
+#include "platform/host/dbgfac_internal.h"
+#include "platform/host/env.h"
+#include "platform/host/fail.h"
+#include "platform/host/fs_internal.h"
+#include "platform/host/vesk_table.h"
+
+void host_env_reset() {
+  host::corvan_reset();
+  host::env_reset();
+  host::fail_reset();
+  host::dbgfac_reset();
+  host::fs_reset();
+  host::vesk_reset();
+}
