@@ -144,8 +144,8 @@ TEST(XipcAddrTest, TwentyBytesWithReservedZero) {
   a.reserved2 = 0xFFFF;
   Buf b(22, 0xEE);
   encode_xipc_addr(a, MutBytes(b.data(), 20));
-  EXPECT_EQ(b, (Buf{0, 31, 1, 2, 0, 39, 0, 88, 0, 0, 0, 0, 0, 0, 0x02, 0x68, 0x04, 0x00, 0, 0,
-                    0xEE, 0xEE}));
+  EXPECT_EQ(b, (Buf{0, 31, 1, 2,    0,    39,   0,    88, 0, 0,    0,
+                    0, 0,  0, 0x02, 0x68, 0x04, 0x00, 0,  0, 0xEE, 0xEE}));
   XipcAddr d = decode_xipc_addr(b);
   EXPECT_EQ(d.family, 31);
   EXPECT_EQ(d.core, 0x0102);
@@ -203,8 +203,8 @@ TEST(DebugRequestTest, FenkViewOverlaysBytes116To127) {
   r.targ_fcid = 0x00D4E5F6;
   Buf b = encode_debug_request(r);
   EXPECT_TRUE(all_zero(&b[112], 4));
-  EXPECT_EQ(slice(b, 116, 12), (Buf{0x11, 0x22, 0x33, 0x44, 0, 0xA1, 0xB2, 0xC3, 0, 0xD4, 0xE5,
-                                    0xF6}));
+  EXPECT_EQ(slice(b, 116, 12),
+            (Buf{0x11, 0x22, 0x33, 0x44, 0, 0xA1, 0xB2, 0xC3, 0, 0xD4, 0xE5, 0xF6}));
   DebugRequest d = decode_debug_request(b);
   EXPECT_EQ(d.fenk, 0x11223344u);
   EXPECT_EQ(d.init_fcid, 0x00A1B2C3u);
@@ -338,8 +338,8 @@ TEST(SetDebugRequestTest, BytesFourToSevenAreReadByType) {
   r.name = "/dev/pts/1";
   Buf b = encode_set_debug(r);
   ASSERT_EQ(b.size(), 24u + 10 + 1);
-  EXPECT_EQ(slice(b, 0, 24), (Buf{1, 1, 0, 0, 5, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3,
-                                  0xA0, 0xB0, 0xC0, 0xD0}));
+  EXPECT_EQ(slice(b, 0, 24), (Buf{1, 1, 0, 0, 5, 0, 0, 0, 0,    0,    0,    1,
+                                  0, 0, 0, 2, 0, 0, 0, 3, 0xA0, 0xB0, 0xC0, 0xD0}));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(&b[24])), "/dev/pts/1");
   SetDebugRequest d = decode_set_debug(b);
   EXPECT_EQ(d.type, 1);
@@ -433,8 +433,7 @@ TEST(DppNotifyTest, FeatureCompleteBytes) {
   ASSERT_EQ(b.size(), 32u);
   EXPECT_EQ(slice(b, 0, 4), (Buf{0x12, 0x34, 0x56, 0x78}));
   EXPECT_EQ(b[12], 2);
-  EXPECT_EQ(slice(b, 16, 16),
-            (Buf{0, 1, 0, 0, 0, 0, 0, 2, 2, 3, 0, 0, 4, 5, 6, 7}));
+  EXPECT_EQ(slice(b, 16, 16), (Buf{0, 1, 0, 0, 0, 0, 0, 2, 2, 3, 0, 0, 4, 5, 6, 7}));
   DnldFeatureComplete d = decode_feature_complete(b);
   EXPECT_EQ(d.entries[1].dpp, 0x0203);
   EXPECT_EQ(d.entries[1].status, 0x04050607u);
