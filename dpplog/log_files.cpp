@@ -1,0 +1,118 @@
+#include "dpplog/log_files.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "dpplog/manager.h"
+#include "platform/fs.h"
+
+namespace {
+
+std::time_t system_now() { return std::time(nullptr); }
+
+constexpr std::size_t kPathSize = 4096;
+
+// The time-stamp line due ahead of a record, if any. Stamps track whole
+// seconds; while the clock stands behind the last stamp (it was set back),
+// no stamp is written until it passes it again.
+void stamp_if_due(int dpp, FILE* f) {
+  const std::int32_t now = static_cast<std::int32_t>(dpplog_now());
+  if (now <= last_time[dpp]) return;
+  const std::time_t t = now;
+  const char* text = std::ctime(&t);
+  if (text == nullptr) text = "?\n";
+  const std::int32_t gap = now - last_time[dpp];
+  if (last_time[dpp] == 0 || gap == 1) {
+    fprintf(f, "#### %s", text);
+  } else {
+    fprintf(f, "#### [%d sec] %s", gap, text);
+  }
+  last_time[dpp] = now;
+  last_lineno[dpp] += 1;
+}
+
+void close_current_set() {
+  for (int n = 1; n <= num_dpps; ++n) {
+    if (output_files[n] != nullptr) {
+      fclose(output_files[n]);
+      output_files[n] = nullptr;
+    }
+    if (filenames[n] != nullptr) {
+      free(filenames[n]);
+      filenames[n] = nullptr;
+    }
+  }
+  free(output_filename);
+  output_filename = nullptr;
+}
+
+void open_dpp_file(int n, std::string_view base) {
+  const int blen = static_cast<int>(base.size());
+  char file_path[kPathSize];
+  char link_path[kPathSize];
+  snprintf(file_path, sizeof file_path, "/cpp/plinder_dpp_logs/%.*s.%d", blen, base.data(), n);
+  snprintf(link_path, sizeof link_path, "/var/log/external/%.*s.%d", blen, base.data(), n);
+
+  output_files[n] = fs_fopen(file_path, "w");
+  if (output_files[n] == nullptr) {
+    printf("DPPDEBUG_MGR_ERR: Unable to Create %s file\n", file_path);
+    return;
+  }
+  // Room for the point, one digit and the NUL: DPP numbers have one digit.
+  const std::size_t name_size = base.size() + 3;
+  filenames[n] = static_cast<char*>(malloc(name_size));
+  if (filenames[n] == nullptr) {
+    printf("DPPDEBUG_MGR_ERR: Unable to allocate memory %s file\n", file_path);
+    return;
+  }
+  snprintf(filenames[n], name_size, "%.*s.%d", blen, base.data(), n);
+  last_lineno[n] = 0;
+  last_time[n] = 0;
+
+  // A link from an earlier set or an earlier run is replaced.
+  fs_unlink(link_path);
+  if (fs_symlink(file_path, link_path) != 0) {
+    printf("DPPDEBUG_MGR_ERR: Link creation failed for %s to %s\n", file_path, link_path);
+  }
+  if (output_filename == nullptr) {
+    output_filename = static_cast<char*>(malloc(base.size() + 1));
+    if (output_filename != nullptr) {
+      memcpy(output_filename, base.data(), base.size());
+      output_filename[base.size()] = '\0';
+    }
+  }
+}
+
+}  // namespace
+
+std::time_t (*dpplog_now)() = system_now;
+
+extern "C" void fprintf_klaxo(int dpp, const char* format, ...) {
+  if (!dpp_has_log_file(dpp)) return;
+  FILE* f = output_files[dpp];
+  stamp_if_due(dpp, f);
+
+  va_list ap;
+  va_start(ap, format);
+  vfprintf(f, format, ap);
+  va_end(ap);
+  fputc('\n', f);
+  last_lineno[dpp] += 1;
+
+  // No truncation: later records overwrite the oldest from the start, and the
+  // bytes beyond the write position stay until overwritten. A position that
+  // cannot be read (-1) does not wrap.
+  if (ftell(f) > kLogFileWrap) {
+    rewind(f);
+    last_lineno[dpp] = 0;
+  }
+}
+
+void set_output_file(const wire::SetDebugRequest& r) {
+  if (r.on != 0 && output_filename != nullptr && r.name == output_filename) return;
+  close_current_set();
+  if (r.on == 0) return;
+  for (int n = 1; n <= num_dpps; ++n) open_dpp_file(n, r.name);
+}

@@ -1,0 +1,35 @@
+// Log records of a DPP and the splitting of DPP text into records.
+//
+// A log record for DPP n goes to fprintf_klaxo while n has an open log file
+// and to klaxo under "dpp_debug" otherwise; the choice is made anew for every
+// record. A DPP number without an entry in the per-DPP arrays (above num_dpps,
+// or any DPP once the manager is released) always goes to klaxo.
+#pragma once
+
+#include <cstdint>
+
+#include "dpplog/log_files.h"
+#include "dpplog/manager.h"
+#include "platform/dbgfac.h"
+
+// Hands one record, as a format and its values, to the DPP's file or klaxo.
+template <typename... Values>
+void log_dpp_record(int dpp, const char* format, Values... values) {
+  if (dpp_has_log_file(dpp)) {
+    fprintf_klaxo(dpp, format, values...);
+  } else {
+    klaxo(1, kDppDebugFacility, 0, format, values...);
+  }
+}
+
+// The bound of a text: at most min(length, kTextBufSize) - 1 characters.
+constexpr std::uint32_t kTextBufSize = 2240;
+
+extern "C" {
+// Logs the NUL-terminated text as one "%s" record per line. The text is cut to
+// min(length, 2240) - 1 characters; newlines separate lines, and empty lines
+// vanish. A text with no line at all (empty, or newlines only) is logged
+// unchanged as one record. A length of 0 leaves room for no character and
+// gives one empty record, as an empty text does.
+void logDppTextLines(const char* text, int dpp, std::uint32_t length);
+}

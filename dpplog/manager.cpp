@@ -1,0 +1,189 @@
+#include "dpplog/manager.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "dpplog/broadcast.h"
+#include "frame/frame.h"
+#include "platform/card.h"
+#include "platform/dbgfac.h"
+#include "platform/fs.h"
+#include "platform/vesk.h"
+
+extern "C" {
+int num_dpps = 0;
+std::uint32_t plinder_dpps = 0;
+std::uint32_t active_dpps = 0;
+std::uint32_t dppmap = 0;
+std::uint32_t cur_flag = 0;
+std::uint32_t cur_filters[kDppLogCategories][4] = {};
+std::uint8_t debug_level = 6;
+int debug_q = 0;
+char* output_filename = nullptr;
+FILE** output_files = nullptr;
+char** filenames = nullptr;
+std::int32_t* last_time = nullptr;
+std::int32_t* last_lineno = nullptr;
+}
+
+namespace {
+
+struct ManagerOpcode {
+  std::uint32_t opcode;
+  const char* failure;
+};
+
+// Registered in this order; 5000 and 5001 reach the SAP without registration.
+constexpr ManagerOpcode kManagerOpcodes[] = {
+    {7522, "Unable to regiser DPP_DOWN"},
+    {7521, "Unable to regiser DPP_UP"},
+    {7571, "Unable to regiser DPP_DNLD_NEW_FEATURE_RQST"},
+    {7572, "Unable to regiser DPP_DNLD_NEW_FEATURE_COMPLETE"},
+    {7573, "Unable to regiser DPP_DNLD_NEW_FEATURE_FAILED"},
+    {3102, "Unable to regiser VESK_OPC_CLOCK_SET_TIMEZONE_NOTIF"},
+};
+
+int dpps_on_card(std::uint16_t card) {
+  switch (card) {
+    case 41:
+    case 42:
+    case 43:
+    case 163:
+      return 1;
+    default:
+      return 4;
+  }
+}
+
+// Checks every row's id and links the overrides; an inconsistent table is a
+// build fault, so the process stops rather than run with wrong categories.
+void check_flag_table() {
+  for (int n = 1; n <= kDppLogCategories; ++n) {
+    DebugFlagEntry& row = debug_flag_entries[n];
+    if (row.id != n) {
+      printf("DPPDEBUG_MGR_ERR: You have inconsistent flag entry (%d vs %d)!\n", n, row.id);
+      exit(1);
+    }
+    const int m = row.overrides;
+    if (m != 0) {
+      printf("DPPDEBUG_MGR_INFO: %d is overridden by %d\n", m, n);
+      // A row can only name a category of the table; anything else would
+      // write outside it.
+      if (m >= 1 && m <= kDppLogCategories) debug_flag_entries[m].overridden_by = n;
+    }
+    printf("DPPDEBUG_MGR_INFO: flag %d is OK\n", n);
+  }
+}
+
+// Creates the log directory only when it is missing; any other stat failure
+// (a parent that cannot be searched, say) is left for the file opens to meet.
+int ensure_log_dir() {
+  struct stat st;
+  if (fs_stat(kDppLogDir, &st) != 0 && errno == ENOENT) {
+    if (fs_mkdir(kDppLogDir, 07777) != 0) {
+      puts("DPPDEBUG_MGR_INFO: Unable to Create DPP Debug log dir");
+      return -1;
+    }
+  }
+  return 0;
+}
+
+void register_opcodes() {
+  for (const ManagerOpcode& op : kManagerOpcodes) {
+    const int word = vesk_options_get(debug_q, op.opcode);
+    if (vesk_options_set(debug_q, op.opcode, static_cast<std::uint16_t>(word | 0x10)) < 0) {
+      perror(op.failure);
+      exit(-1);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int init_koru_dbg_mgr(int handle, int xipc_fd) {
+  std::uint16_t card = 0;
+  card_id_get(&card);
+  num_dpps = dpps_on_card(card);
+
+  const std::size_t entries = static_cast<std::size_t>(num_dpps) + 1;
+  output_files = static_cast<FILE**>(calloc(entries, sizeof(FILE*)));
+  if (output_files == nullptr) return -1;
+  filenames = static_cast<char**>(calloc(entries, sizeof(char*)));
+  if (filenames == nullptr) return -1;
+  last_time = static_cast<std::int32_t*>(calloc(entries, sizeof(std::int32_t)));
+  if (last_time == nullptr) return -1;
+  last_lineno = static_cast<std::int32_t*>(calloc(entries, sizeof(std::int32_t)));
+  if (last_lineno == nullptr) return -1;
+
+  plinder_dpps = (1u << num_dpps) - 1;
+  for (int n = 0; n <= num_dpps; ++n) {
+    output_files[n] = nullptr;
+    filenames[n] = nullptr;
+    last_time[n] = 0;
+    last_lineno[n] = 0;
+  }
+
+  check_flag_table();
+  if (ensure_log_dir() != 0) return -1;
+
+  fd_xipc = xipc_fd;
+  if (xipc_fd < 0) return -1;
+
+  debug_q = handle;
+  if (handle == -1) {
+    perror("vesk bind error");
+    exit(-1);
+  }
+  register_opcodes();
+  puts("DPPDEBUG_MGR_INFO: vesk bind successful");
+
+  if (dbgfac_init(kDppDebugFacility, 0, debug_q) != 0) return -1;
+
+  // Every DPP starts from "no category enabled" at the current level, whether
+  // or not the supervisor has put it in the map yet.
+  send_flag_to_dpps(cur_flag, (1u << num_dpps) - 1);
+  return 0;
+}
+
+extern "C" int cleanup_koru(void) {
+  for (int n = 1; n <= num_dpps; ++n) {
+    // After a failed allocation some arrays were never made.
+    if (output_files != nullptr && output_files[n] != nullptr) {
+      fclose(output_files[n]);
+      output_files[n] = nullptr;
+    }
+    if (filenames != nullptr && filenames[n] != nullptr) {
+      free(filenames[n]);
+      filenames[n] = nullptr;
+    }
+  }
+  free(output_files);
+  free(filenames);
+  free(last_lineno);
+  free(last_time);
+  output_files = nullptr;
+  filenames = nullptr;
+  last_lineno = nullptr;
+  last_time = nullptr;
+  // With no DPP left, every loop over the DPPs is empty: the intake finds no
+  // log file and uses klaxo, and no flags go out.
+  num_dpps = 0;
+
+  // When the start failed in dbgfac_init, debug_q is the daemon's own q and
+  // the unbind releases it; main then binds the daemon's SAP again (and points
+  // debug_q at the new handle). When the start failed before the handle was
+  // taken, debug_q is still 0 and the platform leaves that alone.
+  const int rc = vesk_unbind(debug_q, 0);
+  // SET_DEBUG and show keep getting their (empty-handed) replies on the
+  // daemon's handle, which is the only one left.
+  debug_q = q;
+  return rc;
+}
+
+extern "C" std::uint32_t get_current_flags(void) { return cur_flag; }
+
+bool dpp_has_log_file(int dpp) {
+  return output_files != nullptr && dpp >= 1 && dpp <= num_dpps && output_files[dpp] != nullptr;
+}
