@@ -1,0 +1,414 @@
+// The per-DPP log files seen from outside: SET_DEBUG type 4 opens a set of
+// files under DRAVIK_FS_ROOT with their links, records of a DPP with an open
+// file go to it through the stream's buffer (a show request flushes it),
+// time-stamp lines follow the time zone that the 3102 notification sets, and
+// an off request sends the records back to the debug facility.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/daemon.h"
+#include "tools/client/platform_files.h"
+#include "tools/client/vesk_client.h"
+#include "tools/client/xipc_peer.h"
+#include "wire/dpp_log_msg.h"
+#include "wire/dpp_notify.h"
+#include "wire/set_debug_request.h"
+
+namespace e2e {
+namespace {
+
+using client::path_exists;
+using client::read_file;
+using client::read_lines;
+using Buf = std::vector<std::uint8_t>;
+
+constexpr unsigned kSap = 930;
+constexpr std::string_view kTail = "\nDebug level: 6 (INFO)\n\nDPP instances: ";
+
+// A daemon and the count of its loop passes: each step waits until the
+// daemon has handled what the step sent and is back in its loop.
+struct Files {
+  DaemonProcess d;
+  std::size_t passes = 1;
+
+  explicit Files(DaemonOptions o = {}) : d(std::move(o)) {
+    if (!d.wait_ready()) throw std::runtime_error("the daemon did not start");
+  }
+
+  // SET_DEBUG; returns what it printed (between the opcode line and the next
+  // pass's ready line).
+  std::string set_debug(const wire::SetDebugRequest& r) {
+    std::size_t mark = d.stdout_text().size();
+    auto reply = client::request(d.platform(), kSap, 5000, wire::encode_set_debug(r), kWait);
+    EXPECT_TRUE(reply && reply->payload.empty()) << "SET_DEBUG type " << int(r.type);
+    EXPECT_TRUE(d.wait_idle(++passes));
+    std::string out = d.stdout_text().substr(mark);
+    const std::string head = "VESK Opcode:5000\n", tail = std::string(kReadyLine) + "\n";
+    if (out.starts_with(head)) out.erase(0, head.size());
+    if (out.ends_with(tail)) out.erase(out.size() - tail.size());
+    return out;
+  }
+  std::string open(std::string_view name) {
+    return set_debug({.type = 4, .on = 1, .name = name});
+  }
+  std::string close() { return set_debug({.type = 4, .on = 0, .name = "ignored"}); }
+  void map_all() { set_debug({.type = 2, .on = 1, .all = 1, .name = "/dev/null"}); }
+
+  // The report (which also flushes every open log file).
+  std::string show() {
+    auto reply = client::request(d.platform(), kSap, 5001, {}, kWait);
+    EXPECT_TRUE(d.wait_idle(++passes));
+    if (!reply || reply->payload.empty()) return "<no report>";
+    return std::string(reply->payload.begin(), reply->payload.end() - 1);
+  }
+
+  // A category-5 record "[DPPn] mem: <text>" from the core given.
+  void record(std::uint16_t core, std::string_view text) {
+    int err = EAGAIN;
+    client::wait_for(
+        [&] {
+          return (err = client::dpp_send(d.platform(), core, 39, 0, 7,
+                                         wire::encode_dpp_log(0, 5, {}, text))) != EAGAIN;
+        },
+        kWait, std::chrono::milliseconds(1));
+    EXPECT_EQ(err, 0);
+    EXPECT_TRUE(d.wait_idle(++passes));
+  }
+
+  std::string file(std::string_view name) const {
+    return client::fs_path(d.platform(), "/cpp/plinder_dpp_logs/" + std::string(name));
+  }
+  std::string link(std::string_view name) const {
+    return client::fs_path(d.platform(), "/var/log/external/" + std::string(name));
+  }
+  std::vector<std::string> facility() const { return client::dbgfac_log_lines(d.platform()); }
+};
+
+std::string readlink_of(const std::string& path) {
+  char buf[4096];
+  ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+  return n < 0 ? "<no link>" : std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string logfile_line(int dpp, std::string_view name, std::size_t lines, std::size_t size) {
+  return "DPP-" + std::to_string(dpp) + " logfile: " + std::string(name) +
+         " (line#: " + std::to_string(lines) + ", size: " + std::to_string(size) + ")\n";
+}
+
+// ctime text: "Wed Jun 30 21:49:08 1993".
+const std::regex kCtime(R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ 123]\d \d\d:\d\d:\d\d \d{4})");
+const std::regex kPlainStamp("#### (.{24})");
+const std::regex kGapStamp(R"(#### \[(\d+) sec\] (.{24}))");
+
+bool is_stamp(const std::string& line) { return line.starts_with("#### "); }
+
+// The records of a log file, time-stamp lines left out.
+std::vector<std::string> records_of(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const auto& l : lines)
+    if (!is_stamp(l)) out.push_back(l);
+  return out;
+}
+
+// A file's lines: a plain time stamp first, then the records given (records
+// of one second share a stamp, so a later stamp may fall between them).
+::testing::AssertionResult holds_records(const std::vector<std::string>& lines,
+                                         const std::vector<std::string>& records) {
+  if (lines.empty()) return ::testing::AssertionFailure() << "the file is empty";
+  std::smatch m;
+  if (!std::regex_match(lines[0], m, kPlainStamp) || !std::regex_match(m[1].str(), kCtime))
+    return ::testing::AssertionFailure() << "first line " << lines[0];
+  if (records_of(lines) != records)
+    return ::testing::AssertionFailure() << ::testing::PrintToString(lines);
+  return ::testing::AssertionSuccess();
+}
+
+// The time a ctime text shows, read as if it were UTC.
+std::time_t as_utc(const std::string& text) {
+  std::tm tm{};
+  if (::strptime(text.c_str(), "%a %b %d %H:%M:%S %Y", &tm) == nullptr) return -1;
+  return ::timegm(&tm);
+}
+
+TEST(DppLogFilesTest, OpenSameNameOtherNameAndOff) {
+  Files f;
+  f.map_all();
+  // A link left from an earlier run is replaced.
+  ASSERT_EQ(client::make_dirs(client::fs_path(f.d.platform(), "/var/log/external")), 0);
+  ASSERT_EQ(::symlink("/nowhere", f.link("dbg.2").c_str()), 0);
+
+  EXPECT_EQ(f.open("dbg"), "");
+  std::string none_yet;
+  for (int n = 1; n <= 4; ++n) {
+    const std::string name = "dbg." + std::to_string(n);
+    EXPECT_EQ(read_file(f.file(name)), "") << name;
+    EXPECT_EQ(readlink_of(f.link(name)), f.file(name)) << name;
+    none_yet += logfile_line(n, name, 0, 0);
+  }
+  EXPECT_EQ(f.show(), none_yet + std::string(kTail) + "1 2 3 4 \n\n");
+  EXPECT_EQ(f.d.stdout_count("\n Display output files map:15 flag:0 plinder_dpps:15"
+                             "\n Display map:15Waiting for a message...\n"),
+            1u);
+
+  f.record(0, "one");
+  f.record(3, "two");
+  ASSERT_EQ(client::dpp_send(f.d.platform(), 9, 39, 0, 88,
+                             wire::encode_port_debug_text(100, "a\nb\n")),
+            0);
+  ASSERT_TRUE(f.d.wait_idle(++f.passes));
+  // The records wait in the streams' buffers, not in the facility.
+  EXPECT_EQ(read_file(f.file("dbg.1")), "");
+  EXPECT_TRUE(f.facility().empty()) << ::testing::PrintToString(f.facility());
+
+  // The report seeks each stream, which writes its buffer out.
+  std::string report = f.show();
+  auto dbg1 = read_lines(f.file("dbg.1"));
+  auto dbg3 = read_lines(f.file("dbg.3"));
+  EXPECT_TRUE(holds_records(dbg1, {"[DPP1] mem: one", "[DPP1] mem: two"}));
+  EXPECT_TRUE(holds_records(dbg3, {"a", "b"}));
+  EXPECT_EQ(read_lines(f.link("dbg.1")), dbg1);
+  const std::size_t size1 = read_file(f.file("dbg.1"))->size();
+  const std::size_t size3 = read_file(f.file("dbg.3"))->size();
+  EXPECT_EQ(report, logfile_line(1, "dbg.1", dbg1.size(), size1) +
+                        logfile_line(2, "dbg.2", 0, 0) +
+                        logfile_line(3, "dbg.3", dbg3.size(), size3) +
+                        logfile_line(4, "dbg.4", 0, 0) + std::string(kTail) + "1 2 3 4 \n\n");
+
+  // The same name again changes nothing: no file is emptied, counters go on.
+  EXPECT_EQ(f.open("dbg"), "");
+  EXPECT_EQ(f.show(), report);
+  f.record(1, "three");
+  f.show();
+  auto more = read_lines(f.file("dbg.1"));
+  EXPECT_TRUE(holds_records(more, {"[DPP1] mem: one", "[DPP1] mem: two", "[DPP1] mem: three"}));
+  EXPECT_EQ(std::vector<std::string>(more.begin(), more.begin() + dbg1.size()), dbg1);
+
+  // Another name closes the old files (their last records are written out)
+  // and keeps them and their links; the new set starts empty.
+  f.record(2, "four");
+  EXPECT_EQ(f.open("alt"), "");
+  EXPECT_TRUE(holds_records(read_lines(f.file("dbg.1")),
+                            {"[DPP1] mem: one", "[DPP1] mem: two", "[DPP1] mem: three",
+                             "[DPP1] mem: four"}));
+  std::string alt_empty;
+  for (int n = 1; n <= 4; ++n) {
+    const std::string name = std::to_string(n);
+    EXPECT_EQ(readlink_of(f.link("dbg." + name)), f.file("dbg." + name));
+    EXPECT_EQ(readlink_of(f.link("alt." + name)), f.file("alt." + name));
+    EXPECT_EQ(read_file(f.file("alt." + name)), "");
+    alt_empty += logfile_line(n, "alt." + name, 0, 0);
+  }
+  EXPECT_EQ(f.show(), alt_empty + std::string(kTail) + "1 2 3 4 \n\n");
+  f.record(12, "five");
+  f.show();
+  EXPECT_TRUE(holds_records(read_lines(f.file("alt.4")), {"[DPP4] mem: five"}));
+  EXPECT_EQ(records_of(read_lines(f.file("dbg.4"))), std::vector<std::string>{});
+
+  // Off: the files stay on disk, written out; the records go to the facility.
+  f.record(12, "six");
+  EXPECT_EQ(f.close(), "");
+  EXPECT_TRUE(holds_records(read_lines(f.file("alt.4")), {"[DPP4] mem: five", "[DPP4] mem: six"}));
+  EXPECT_EQ(f.show(), std::string(kTail) + "1 2 3 4 \n\n");
+  f.record(12, "seven");
+  EXPECT_EQ(f.facility(), std::vector<std::string>{"[DPP4] mem: seven"});
+  EXPECT_EQ(f.close(), "") << "an off request with no file open prints nothing";
+
+  // Reopening a name empties its files.
+  EXPECT_EQ(f.open("dbg"), "");
+  EXPECT_EQ(read_file(f.file("dbg.1")), "");
+  EXPECT_EQ(f.show(), none_yet + std::string(kTail) + "1 2 3 4 \n\n");
+
+  // The report lists the files of the DPPs that are mapped and take part in
+  // logging, only.
+  f.set_debug({.type = 2, .on = 0, .dpp_mask = 0x2, .name = ""});
+  wire::DnldFeatureRqst off{.feature = wire::kFeaturePlinderOff, .count = 1, .dpps = {2}};
+  ASSERT_EQ(client::notify(f.d.platform(), 7571, wire::encode_feature_rqst(off)), 1);
+  ASSERT_TRUE(f.d.wait_idle(++f.passes));
+  EXPECT_EQ(f.show(), logfile_line(1, "dbg.1", 0, 0) + logfile_line(4, "dbg.4", 0, 0) +
+                          std::string(kTail) + "1 4 \n\n");
+  // A DPP left out of the report still writes to its file.
+  f.record(4, "unlisted");
+  f.close();
+  EXPECT_TRUE(holds_records(read_lines(f.file("dbg.2")), {"[DPP2] mem: unlisted"}));
+}
+
+// A file whose write position passes 2 MiB is rewound, not truncated: the
+// newest records overwrite the oldest from the start of the file.
+TEST(DppLogFilesTest, AFileWrapsPast2MiBWithoutTruncation) {
+  Files f;
+  f.map_all();
+  f.open("ring");
+  constexpr int kRecords = 1000;
+  constexpr std::size_t kText = 2188;  // the longest text of a record
+  auto text = [&](int i) {
+    std::string t = "record " + std::to_string(100000 + i) + " ";
+    return t + std::string(kText - t.size(), 'r');
+  };
+  for (int i = 0; i < kRecords; ++i) {
+    int err = EAGAIN;
+    auto payload = wire::encode_dpp_log(0, 0x80, {}, text(i));
+    client::wait_for(
+        [&] { return (err = client::dpp_send(f.d.platform(), 0, 39, 0, 7, payload)) != EAGAIN; },
+        kWait, std::chrono::milliseconds(1));
+    ASSERT_EQ(err, 0) << i;
+  }
+  f.passes += kRecords;
+  ASSERT_TRUE(f.d.wait_idle(f.passes));
+  const std::string report = f.show();
+  const std::string data = read_file(f.file("ring.1")).value_or("");
+  EXPECT_GT(data.size(), 2097152u);
+  EXPECT_LT(data.size(), 2097152u + kText + 64);
+
+  // From the start: the records after the wrap up to the last one sent, then
+  // what is left of the older ones; the file ends with the record that
+  // passed the limit.
+  auto lines = read_lines(f.file("ring.1"));
+  std::size_t last = 0;
+  while (last < lines.size() && lines[last] != "[DPP1] " + text(kRecords - 1)) ++last;
+  ASSERT_LT(last, lines.size());
+  auto head = records_of(std::vector<std::string>(lines.begin(), lines.begin() + last + 1));
+  ASSERT_FALSE(head.empty());
+  const int first = kRecords - static_cast<int>(head.size());
+  for (std::size_t k = 0; k < head.size(); ++k)
+    EXPECT_EQ(head[k], "[DPP1] " + text(first + static_cast<int>(k)));
+  EXPECT_EQ(lines.back(), "[DPP1] " + text(first - 1));
+  ASSERT_GT(lines.size(), last + 1) << "older records remain after the newest";
+  EXPECT_EQ(report, logfile_line(1, "ring.1", last + 1, data.size()) +
+                        logfile_line(2, "ring.2", 0, 0) + logfile_line(3, "ring.3", 0, 0) +
+                        logfile_line(4, "ring.4", 0, 0) +
+                        std::string(kTail) + "1 2 3 4 \n\n");
+}
+
+TEST(DppLogFilesTest, AFileThatCannotBeOpenedLeavesItsDppToTheFacility) {
+  Files f(DaemonOptions().failing("fs_fopen@2"));
+  f.map_all();
+  EXPECT_EQ(f.open("dbg"), "DPPDEBUG_MGR_ERR: Unable to Create /cpp/plinder_dpp_logs/dbg.2 file\n");
+  EXPECT_FALSE(path_exists(f.file("dbg.2")));
+  EXPECT_FALSE(path_exists(f.link("dbg.2")));
+  f.record(4, "to the facility");
+  f.record(8, "to its file");
+  // The same name again: nothing is retried, nothing emptied.
+  EXPECT_EQ(f.open("dbg"), "");
+  std::string report = f.show();
+  EXPECT_EQ(report, logfile_line(1, "dbg.1", 0, 0) +
+                        logfile_line(3, "dbg.3", 2, read_file(f.file("dbg.3"))->size()) +
+                        logfile_line(4, "dbg.4", 0, 0) + std::string(kTail) + "1 2 3 4 \n\n");
+  EXPECT_TRUE(holds_records(read_lines(f.file("dbg.3")), {"[DPP3] mem: to its file"}));
+  EXPECT_EQ(f.facility(), std::vector<std::string>{"[DPP2] mem: to the facility"});
+}
+
+TEST(DppLogFilesTest, ALinkThatCannotBeMadeLeavesTheFileInUse) {
+  Files f(DaemonOptions().failing("fs_symlink@1"));
+  f.map_all();
+  EXPECT_EQ(f.open("dbg"),
+            "DPPDEBUG_MGR_ERR: Link creation failed for /cpp/plinder_dpp_logs/dbg.1 to "
+            "/var/log/external/dbg.1\n");
+  EXPECT_FALSE(path_exists(f.link("dbg.1")));
+  EXPECT_EQ(readlink_of(f.link("dbg.2")), f.file("dbg.2"));
+  f.record(0, "kept");
+  EXPECT_TRUE(f.show().starts_with("DPP-1 logfile: dbg.1 (line#: 2, size: "));
+  EXPECT_TRUE(holds_records(read_lines(f.file("dbg.1")), {"[DPP1] mem: kept"}));
+}
+
+// A name that would lead out of the card's directories is refused by the
+// host like any unwritable path; with no file open, the next request with
+// the same name tries again.
+TEST(DppLogFilesTest, ANameLeadingOutOfTheRootOpensNothing) {
+  Files f;
+  std::string expected;
+  for (int n = 1; n <= 4; ++n)
+    expected += "DPPDEBUG_MGR_ERR: Unable to Create /cpp/plinder_dpp_logs/../../../../esc." +
+                std::to_string(n) + " file\n";
+  EXPECT_EQ(f.open("../../../../esc"), expected);
+  EXPECT_EQ(f.open("../../../../esc"), expected);
+  EXPECT_FALSE(path_exists(f.d.dir() + "/esc.1"));
+  f.record(0, "still here");
+  EXPECT_EQ(f.facility(), std::vector<std::string>{"[DPP1] mem: still here"});
+}
+
+// On a one-DPP card only DPP 1 has a file; a record from a DPP number above
+// the card's goes to the facility, and nothing breaks.
+TEST(DppLogFilesTest, OneDppCardAndADppNumberBeyondIt) {
+  Files f(DaemonOptions().card("41"));
+  f.map_all();
+  EXPECT_EQ(f.open("one"), "");
+  EXPECT_TRUE(path_exists(f.file("one.1")));
+  EXPECT_FALSE(path_exists(f.file("one.2")));
+  f.record(4, "beyond");
+  f.record(15, "far beyond");
+  f.record(0, "mine");
+  ASSERT_EQ(client::dpp_send(f.d.platform(), 4, 39, 0, 88,
+                             wire::encode_port_debug_text(50, "port text\n")),
+            0);
+  ASSERT_TRUE(f.d.wait_idle(++f.passes));
+  std::string report = f.show();
+  EXPECT_EQ(report, logfile_line(1, "one.1", 2, read_file(f.file("one.1"))->size()) +
+                        std::string(kTail) + "1 \n\n");
+  EXPECT_TRUE(holds_records(read_lines(f.file("one.1")), {"[DPP1] mem: mine"}));
+  EXPECT_EQ(f.facility(), (std::vector<std::string>{"[DPP2] mem: beyond",
+                                                    "[DPP4] mem: far beyond", "port text"}));
+  EXPECT_TRUE(f.d.running());
+}
+
+// The zone of the notification, not the one the daemon started with, shapes
+// the time-stamp lines; a stamp two seconds or more after the previous one
+// shows the gap.
+TEST(DppLogFilesTest, TimeStampsFollowTheNotifiedZone) {
+  Files f(DaemonOptions().zone("XYZ+3"));
+  f.map_all();
+  auto zone = [&](std::string tz) {
+    Buf text(tz.begin(), tz.end());
+    text.push_back(0);
+    EXPECT_EQ(client::notify(f.d.platform(), 3102, text), 1);
+    EXPECT_TRUE(f.d.wait_idle(++f.passes));
+  };
+  auto first_stamp = [&](std::string_view name) -> std::string {
+    auto lines = read_lines(f.file(name));
+    std::smatch m;
+    if (lines.empty() || !std::regex_match(lines[0], m, kPlainStamp)) return "<no stamp>";
+    return m[1].str();
+  };
+
+  zone("UTC0");
+  f.open("utc");
+  std::time_t before = std::time(nullptr);
+  f.record(0, "in utc");
+  std::time_t after = std::time(nullptr);
+  f.show();
+  std::time_t utc = as_utc(first_stamp("utc.1"));
+  EXPECT_GE(utc, before);
+  EXPECT_LE(utc, after);
+
+  zone("XYZ-5");
+  f.open("east");
+  before = std::time(nullptr);
+  f.record(0, "five hours east");
+  after = std::time(nullptr);
+  f.show();
+  std::time_t east = as_utc(first_stamp("east.1"));
+  EXPECT_GE(east - 5 * 3600, before);
+  EXPECT_LE(east - 5 * 3600, after);
+
+  // Two seconds on, the next record's stamp carries the gap.
+  ASSERT_TRUE(client::wait_for([&] { return std::time(nullptr) >= after + 2; },
+                               std::chrono::seconds(5), std::chrono::milliseconds(50)));
+  f.record(0, "later");
+  f.show();
+  auto lines = read_lines(f.file("east.1"));
+  ASSERT_EQ(lines.size(), 4u) << ::testing::PrintToString(lines);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(lines[2], m, kGapStamp)) << lines[2];
+  EXPECT_EQ(std::stol(m[1].str()), as_utc(m[2].str()) - east);
+  EXPECT_GE(std::stol(m[1].str()), 2);
+  EXPECT_EQ(lines[3], "[DPP1] mem: later");
+}
+
+}  // namespace
+}  // namespace e2e

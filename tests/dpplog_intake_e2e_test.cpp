@@ -1,0 +1,192 @@
+// The DPP log intake seen from outside: DPPs (module 39) send per-port debug
+// text (opcode 88) and log records of every category to the daemon's XIPC
+// endpoint; with no log file open, each record comes out as one record of the
+// debug facility "dpp_debug" (dbgfac/dpp_debug.log, a newline after each).
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/daemon.h"
+#include "tools/client/platform_files.h"
+#include "tools/client/vesk_client.h"
+#include "tools/client/xipc_peer.h"
+#include "wire/dpp_log_msg.h"
+
+namespace e2e {
+namespace {
+
+using Buf = std::vector<std::uint8_t>;
+
+constexpr unsigned kSap = 930;
+constexpr std::uint16_t kLogOpcode = 7;  // any sender opcode but 88
+
+// One datagram from a DPP core, and the facility records it must give.
+struct Datagram {
+  std::uint16_t core;
+  std::uint16_t opcode;
+  Buf payload;
+  std::vector<std::string> records;
+};
+
+Datagram log(std::uint16_t core, std::uint32_t category, std::string_view text,
+             std::vector<std::string> records, std::uint32_t length = 0) {
+  return {core, kLogOpcode, wire::encode_dpp_log(length, category, {}, text), std::move(records)};
+}
+
+Datagram header(std::uint16_t core, std::uint32_t category, const wire::IpcMsgHeader& h,
+                std::string line) {
+  return {core, kLogOpcode, wire::encode_dpp_log(0, category, h, "not read"), {std::move(line)}};
+}
+
+Datagram port_text(std::uint16_t core, std::uint32_t length, std::string_view text,
+                   std::vector<std::string> records) {
+  return {core, 88, wire::encode_port_debug_text(length, text), std::move(records)};
+}
+
+// Sends until the daemon's queue takes the datagram (EAGAIN: not caught up).
+int send_paced(const std::function<int()>& send) {
+  int err = EAGAIN;
+  client::wait_for([&] { return (err = send()) != EAGAIN; }, kWait, std::chrono::milliseconds(1));
+  return err;
+}
+
+// Sends every datagram in order, waits until the daemon has handled them all,
+// and returns the facility's log as it then stands; `expected` gets the text
+// the records must have made.
+std::string run(DaemonProcess& d, const std::vector<Datagram>& datagrams, std::string& expected) {
+  for (const auto& g : datagrams) {
+    EXPECT_EQ(send_paced([&] {
+                return client::dpp_send(d.platform(), g.core, 39, 0, g.opcode, g.payload);
+              }),
+              0);
+    for (const auto& r : g.records) expected += r + "\n";
+  }
+  EXPECT_TRUE(d.wait_idle(1 + datagrams.size()));
+  EXPECT_TRUE(d.running());
+  return client::read_file(client::dbgfac_log_path(d.platform(), "dpp_debug")).value_or("");
+}
+
+TEST(DppLogIntakeTest, EveryCategoryFormToTheDebugFacility) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  std::vector<Datagram> g = {
+      // The short name, never the long one, tags a category's text.
+      log(4, 5, "five", {"[DPP2] mem: five"}),
+      log(5, 20, "twenty", {"[DPP2] tolk: twenty"}),
+      log(6, 26, "obj", {"[DPP2] galt obj: obj"}),
+      log(7, 27, "intf", {"[DPP2] galt_plinder_intf: intf"}),
+      log(0, 29, "state", {"[DPP1] fsm: state"}),
+      // No short name: plain.
+      log(0, 0, "zero", {"[DPP1] zero"}),
+      log(8, 14, "misc", {"[DPP3] misc"}),
+      // Bit 0x80 logs plainly, whatever the number; above 29 without it
+      // nothing is logged and the next datagram is read as usual.
+      log(13, 0x81, "plain", {"[DPP4] plain"}),
+      log(0, 0x80 | 30, "plain 30", {"[DPP1] plain 30"}),
+      log(0, 30, "dropped", {}),
+      log(0, 0x100, "dropped", {}),
+      log(0, 0xFFFFFF7F, "dropped", {}),
+      // A text is a value, never a format.
+      log(2, 6, "100% %s %n", {"[DPP1] drv: 100% %s %n"}),
+      // Categories 3 and 4: the text's lines, bounded by length - 1.
+      log(12, 3, "rx one\n\nrx two\n", {"rx one", "rx two"}, 100),
+      log(12, 4, "abcdefgh", {"abcd"}, 5),
+      log(12, 4, "\n\n", {"\n\n"}, 3),
+      log(12, 3, "", {""}, 1),
+  };
+  std::string expected;
+  EXPECT_EQ(run(d, g, expected), expected);
+}
+
+TEST(DppLogIntakeTest, IpcHeaderLines) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  wire::IpcMsgHeader h{.opc = 0x0080, .ver = 1, .ctrl = 0x00, .size = 7, .src = 0xA,
+                       .dst = 0xBEEF, .status = 0xFF, .queue = 0xFD, .frm_len = 0x1F,
+                       .frm_ptr = 0xCAFE};
+  wire::IpcMsgHeader framed = h;
+  framed.opc = 0xFFFF;
+  framed.ctrl = 0x04;
+  std::vector<Datagram> g = {
+      // RX: never a queue; the frame fields only with ctrl bit 0x04.
+      header(0, 1, h,
+             "[DPP1] [RX] Opc: 0  Src: 0x000A  Dst: 0xBEEF  Size: 7  Ctrl: 0x00  Ver: 0x01  "
+             "Status: 0xFF"),
+      header(3, 1, framed,
+             "[DPP1] [RX] Opc: 65407  Src: 0x000A  Dst: 0xBEEF  Size: 7  Ctrl: 0x04  Ver: 0x01  "
+             "Status: 0xFF  FrmPtr: 0x0000CAFE  FrmLen: 0x1f"),
+      // TX: always the queue, its low three bits.
+      header(9, 2, h,
+             "[DPP3] [TX] Opc: 0  Src: 0x000A  Dst: 0xBEEF  Size: 7  Ctrl: 0x00  Ver: 0x01  "
+             "Status: 0xFF  Q: 5"),
+  };
+  std::string expected;
+  EXPECT_EQ(run(d, g, expected), expected);
+}
+
+// The header bytes exactly as a DPP sends them, bytes that are not read
+// included, from any of DPP 2's cores.
+TEST(DppLogIntakeTest, HeaderLineFromRawBytesToTheLetter) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  Buf msg = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA,  // not read
+             0,    0,    0,    9,                             // length, not read here
+             0,    0,    0,    2,                             // category 2: TX header
+             0xAA, 0xAA, 0xAA, 0xAA,                          // not read
+             0x01, 0x85, 0x02, 0x14, 0x00, 0x40, 0x12, 0x34, 0xEE, 0xEE, 0x56, 0x78,
+             0x09, 0x03, 0x00, 0x80, 0xEE, 0xEE, 0xEE, 0xEE, 0x44, 0x55, 0x66, 0x77,
+             0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE,
+             'n', 'o', 't', ' ', 'r', 'e', 'a', 'd', 0};
+  const std::string line =
+      "[DPP2] [TX] Opc: 261  Src: 0x1234  Dst: 0x5678  Size: 64  Ctrl: 0x14  Ver: 0x02  "
+      "Status: 0x09  FrmPtr: 0x44556677  FrmLen: 0x80  Q: 3";
+  std::vector<Datagram> g;
+  for (std::uint16_t core = 4; core <= 7; ++core) g.push_back({core, 1234, msg, {line}});
+  std::string expected;
+  EXPECT_EQ(run(d, g, expected), expected);
+}
+
+TEST(DppLogIntakeTest, PerPortTextIsSplitIntoLines) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  const std::string long_text(2300, 'x');
+  std::vector<Datagram> g = {
+      port_text(4, 100, "line one\n\nline two\n", {"line one", "line two"}),
+      port_text(0, 100, "\nlead\n\n\ntrail", {"lead", "trail"}),
+      port_text(0, 100, "\n\n", {"\n\n"}),
+      port_text(0, 100, "", {""}),
+      port_text(0, 5, "abcdefgh", {"abcd"}),
+      port_text(0, 4, "abc", {"abc"}),  // a length that counts the NUL
+      port_text(0, 3, "abc", {"ab"}),
+      // A length of 0 leaves no room for a character: one empty record.
+      port_text(8, 0, "nothing", {""}),
+      // The datagram is cut at 2240 bytes: 2220 text bytes remain, whatever
+      // the length says.
+      port_text(13, 0x80000000u, long_text, {std::string(2220, 'x')}),
+      port_text(13, 2240, long_text, {std::string(2220, 'x')}),
+      port_text(13, 11, long_text, {std::string(10, 'x')}),
+  };
+  std::string expected;
+  EXPECT_EQ(run(d, g, expected), expected);
+}
+
+TEST(DppLogIntakeTest, LongLogTextIsBoundedByTheReceiveBuffer) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  const std::string long_text(3000, 'y');
+  std::vector<Datagram> g = {
+      log(0, 9, long_text, {"[DPP1] dmx: " + std::string(2188, 'y')}),
+      log(0, 3, long_text, {std::string(2188, 'y')}, 0x80000000u),
+      log(0, 0x80, long_text, {"[DPP1] " + std::string(2188, 'y')}),
+  };
+  std::string expected;
+  EXPECT_EQ(run(d, g, expected), expected);
+  // The daemon goes on answering.
+  EXPECT_TRUE(client::request(d.platform(), kSap, 5001, {}, kWait));
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,169 @@
+// Input the DPP debug log manager must survive: names and texts as long as
+// the message service carries, requests that cannot be answered, DPP indexes
+// and cores beyond any DPP of the card. After each, the daemon still answers
+// and its state is what the valid requests made it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/daemon.h"
+#include "tools/client/platform_files.h"
+#include "tools/client/vesk_client.h"
+#include "tools/client/xipc_peer.h"
+#include "wire/dpp_log_msg.h"
+#include "wire/dpp_notify.h"
+#include "wire/set_debug_request.h"
+
+namespace e2e {
+namespace {
+
+using Buf = std::vector<std::uint8_t>;
+
+constexpr unsigned kSap = 930;
+constexpr std::size_t kMaxPayload = wire::vesk_frame::kMaxPayload;
+
+std::string show(DaemonProcess& d) {
+  auto r = client::request(d.platform(), kSap, 5001, {}, kWait);
+  if (!r || r->payload.empty()) return "<no report>";
+  return std::string(r->payload.begin(), r->payload.end() - 1);
+}
+
+bool answered(DaemonProcess& d, const Buf& payload) {
+  auto r = client::request(d.platform(), kSap, 5000, payload, kWait);
+  return r && r->header == wire::kReplyHeaderBytes && r->payload.empty();
+}
+
+// A SET_DEBUG of the type given whose name fills the whole payload, with no
+// NUL of its own.
+Buf unterminated(std::uint8_t type, std::uint8_t on) {
+  Buf p(kMaxPayload, 'n');
+  p[0] = type;
+  p[1] = on;
+  p[2] = 0;
+  return p;
+}
+
+TEST(DppLogRobustTest, LongAndUnterminatedNamesAreHandledWithinBounds) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  for (std::uint8_t type : {1, 2, 4}) {
+    EXPECT_TRUE(answered(d, unterminated(type, 1))) << int(type);
+    EXPECT_TRUE(answered(d, unterminated(type, 0))) << int(type);
+  }
+  // A base name longer than any path: no file, no link, nothing outside.
+  const std::string long_name(5000, 'L');
+  EXPECT_TRUE(answered(
+      d, wire::encode_set_debug({.type = 4, .on = 1, .name = long_name})));
+  // A name longer than the platform's terminal paths is not added.
+  EXPECT_TRUE(answered(
+      d, wire::encode_set_debug({.type = 1, .on = 1, .flag = 5, .name = long_name})));
+  EXPECT_TRUE(client::dbgfac_vtys(d.platform()).empty());
+  // A time zone text that fills the payload.
+  ASSERT_EQ(client::send_unbound(d.platform(), kSap, 3102, Buf(kMaxPayload, 'Z')), 0);
+  EXPECT_EQ(show(d), "\nDebug level: 6 (INFO)\n\nDPP instances: \n\nmemory management is on\n");
+  EXPECT_TRUE(d.running());
+}
+
+TEST(DppLogRobustTest, RequestsThatCannotBeAnsweredOrAreRejected) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  // No address to reply to: handled all the same.
+  ASSERT_EQ(client::send_unbound(d.platform(), kSap, 5000,
+                                 wire::encode_set_debug({.type = 3, .level = 2, .name = ""})),
+            0);
+  ASSERT_EQ(client::send_unbound(d.platform(), kSap, 5001, {}), 0);
+  // A rejected show is neither handled nor answered.
+  ASSERT_EQ(client::send_unbound(d.platform(), kSap, 5001, {}, wire::vesk_frame::kFlagReject), 0);
+  // Empty and short payloads read as zeros.
+  EXPECT_TRUE(answered(d, {}));
+  EXPECT_TRUE(answered(d, Buf{3}));
+  ASSERT_TRUE(d.wait_idle(6));
+  EXPECT_EQ(d.stdout_count("\n Display output files map:"), 1u);
+  EXPECT_EQ(d.stdout_count("DPPDEBUG_MGR_ERR: Unknown SET_DEBUG type 0\n\n"), 1u);
+  EXPECT_EQ(d.stdout_count("DPPDEBUG_MGR_INFO: Debug level changed to "), 2u);
+  EXPECT_EQ(show(d), "\nDebug level: 0 (EMERG)\n\nDPP instances: \n\n");
+}
+
+TEST(DppLogRobustTest, IndexesBeyondTheCardNameNoDpp) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  client::FakeDppEndpoint dpp1(d.platform(), {0, 66, 0});
+  ASSERT_TRUE(answered(d, wire::encode_set_debug({.type = 1, .on = 1, .all = 1, .name = ""})));
+  ASSERT_TRUE(answered(d, wire::encode_set_debug({.type = 2, .on = 1, .all = 1, .name = ""})));
+  dpp1.drain();
+
+  // Indexes 255 down to 32: none is a DPP.
+  wire::DnldFeatureRqst rqst{.feature = wire::kFeaturePlinderOff, .count = 224, .dpps = {}};
+  for (int i = 0; i < 224; ++i) rqst.dpps[i] = static_cast<std::uint8_t>(255 - i);
+  wire::DnldFeatureComplete done{.feature = 7, .count = 255, .entries = {}};
+  for (int i = 0; i < 255; ++i)
+    done.entries[i] = {static_cast<std::uint16_t>(0xFFFF - i * 257), 2};
+  done.entries[254] = {31, 2};
+  // One at a time: the daemon's queue holds only a few datagrams.
+  std::size_t passes = 3;
+  auto notify = [&](std::uint32_t opcode, const Buf& payload) {
+    EXPECT_EQ(client::notify(d.platform(), opcode, payload), 1) << opcode;
+    EXPECT_TRUE(d.wait_idle(++passes)) << opcode;
+  };
+  for (std::uint32_t index : {4u, 31u, 32u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+    notify(7521, wire::encode_dpp_index(index));
+    notify(7522, wire::encode_dpp_index(index));
+  }
+  notify(7571, wire::encode_feature_rqst(rqst));
+  notify(7572, wire::encode_feature_complete(done));
+  // Nothing reached DPP 1, and the instances are the card's four.
+  EXPECT_TRUE(dpp1.drain().empty());
+  EXPECT_TRUE(show(d).starts_with("\nDebug level: 6 (INFO)\n\nDPP instances: 1 2 3 4 \n\n"));
+}
+
+TEST(DppLogRobustTest, CoresBeyondTheCardGoToTheFacility) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  ASSERT_TRUE(answered(d, wire::encode_set_debug({.type = 4, .on = 1, .name = "dbg"})));
+  ASSERT_EQ(client::dpp_send(d.platform(), 16, 39, 0, 7, wire::encode_dpp_log(0, 5, {}, "five")),
+            0);
+  ASSERT_EQ(client::dpp_send(d.platform(), 0xFFFF, 39, 0, 88,
+                             wire::encode_port_debug_text(9, "high\n")),
+            0);
+  ASSERT_TRUE(d.wait_idle(4));
+  EXPECT_EQ(client::dbgfac_log_lines(d.platform()),
+            (std::vector<std::string>{"[DPP5] mem: five", "high"}));
+  EXPECT_TRUE(show(d).starts_with("\nDebug level: 6 (INFO)"));
+}
+
+// With all 29 categories on, each with four filter words, the report runs
+// past its 4096-byte buffer: it is cut to 4095 characters and its NUL.
+TEST(DppLogRobustTest, ReportIsCutAt4095Characters) {
+  DaemonProcess d;
+  ASSERT_TRUE(d.wait_ready());
+  for (std::uint8_t c = 1; c <= 29; ++c) {
+    wire::SetDebugRequest r{.type = 1, .on = 1, .flag = c, .name = ""};
+    r.filters = {0x80000000u, 0x80000000u, 0x80000000u, 0x80000000u};
+    ASSERT_TRUE(answered(d, wire::encode_set_debug(r))) << int(c);
+  }
+  static const char* names[] = {
+      "rx ipc message", "tx ipc message", "memory management", "driver rx", "driver tx",
+      "control path service", "pkt demux", "scsi task management", "v2p traversal",
+      "virtualization state machine", "exception", "miscellaneous logs", "data path copy",
+      "data path verify", "statistics", "interlocking", "span", "vornish back-up copy",
+      "mirror recovery log", "pending write log", "fc services", "lock", "galt xipc",
+      "galt obj", "galt plinder intf", "galt km", "fsm"};
+  // Categories 1 and 2 are left out: 3 and 4, which override them, are on.
+  std::string expected = "\nDebug level: 6 (INFO)\n\nDPP instances: \n\n";
+  for (const char* name : names) {
+    expected += std::string(name) + " is on\n";
+    for (int w = 1; w <= 4; ++w)
+      expected += "    filter " + std::to_string(w) + " is 0x80000000 (-2147483648)\n";
+  }
+  ASSERT_GT(expected.size(), 4095u);
+  auto reply = client::request(d.platform(), kSap, 5001, {}, kWait);
+  ASSERT_TRUE(reply);
+  ASSERT_EQ(reply->payload.size(), 4096u);
+  EXPECT_EQ(std::string(reply->payload.begin(), reply->payload.end() - 1),
+            expected.substr(0, 4095));
+  EXPECT_EQ(reply->payload.back(), 0);
+}
+
+}  // namespace
+}  // namespace e2e
