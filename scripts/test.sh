@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds dravik and runs the whole test suite.
+#   scripts/test.sh             the normal build, in build/
+#   scripts/test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer, in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+
+dir=build
+opts=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--sanitize" ]; then
+  dir=build-asan
+  opts=(-DCMAKE_BUILD_TYPE=Debug -DDRAVIK_SANITIZE=ON)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+
+cmake -S . -B "$dir" -G Ninja "${opts[@]}"
+cmake --build "$dir" -j "$(nproc)"
+ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300
