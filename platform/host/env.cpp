@@ -1,6 +1,7 @@
 #include "platform/host/env.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -182,6 +183,19 @@ const char* fs_root() {
       g_env.root.add(r);
     } else {
       g_env.root = platform_path("fs");
+    }
+    // A symbolic link's target is resolved from the link's own directory, so
+    // a root given relative to the working directory would leave every link
+    // under /var/log/external/ dangling: the root is made absolute once, here.
+    if (g_env.root.ok() && g_env.root.n > 0 && g_env.root.s[0] != '/') {
+      char cwd[PATH_MAX];
+      if (getcwd(cwd, sizeof cwd) != nullptr) {
+        PathBuf absolute;
+        absolute.add(cwd);
+        if (absolute.n > 1) absolute.add("/");
+        absolute.add(g_env.root.view());
+        g_env.root = absolute;
+      }
     }
   }
   if (!g_env.root.ok()) {

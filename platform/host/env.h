@@ -39,7 +39,8 @@ int set_socket_mode(const char* path);
 // DRAVIK_CARD_ID, 0-65535; 40 when unset or unusable (reported on stderr).
 std::uint16_t card_id();
 
-// DRAVIK_FS_ROOT, or $DRAVIK_PLATFORM_DIR/fs when unset or empty.
+// DRAVIK_FS_ROOT, or $DRAVIK_PLATFORM_DIR/fs when unset or empty; a relative
+// root is taken from the working directory at the first call and kept absolute.
 const char* fs_root();
 
 // Forgets the values read (next call reads the environment again).

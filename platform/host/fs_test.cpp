@@ -59,6 +59,29 @@ TEST_F(FsTest, SymlinkTargetIsPlacedBelowTheRootToo) {
   EXPECT_EQ(fs_stat("/var/log/external/dpp1.log", &st), 0);
 }
 
+// A root named relative to the working directory still gives links that lead
+// to their files: a relative target would be read from the link's directory.
+TEST_F(FsTest, LinksLeadToTheirFilesUnderARelativeRoot) {
+  char cwd[PATH_MAX];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  setenv("DRAVIK_FS_ROOT", "rel/root", 1);
+  host_env_reset();
+  ASSERT_EQ(fs_mkdir("/cpp/plinder_dpp_logs/", 0755), 0);
+  FILE* f = fs_fopen("/cpp/plinder_dpp_logs/dbg.1", "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("record\n", f);
+  std::fclose(f);
+  const int rc = fs_symlink("/cpp/plinder_dpp_logs/dbg.1", "/var/log/external/dbg.1");
+  ASSERT_EQ(chdir(cwd), 0);  // the link must resolve from anywhere
+  ASSERT_EQ(rc, 0);
+  const std::string link = path("rel/root/var/log/external/dbg.1");
+  std::error_code ec;
+  EXPECT_EQ(std::filesystem::read_symlink(link, ec).string(),
+            path("rel/root/cpp/plinder_dpp_logs/dbg.1"));
+  EXPECT_EQ(read_file(link), "record\n");
+}
+
 TEST_F(FsTest, PathsLeavingTheRootAreRefused) {
   struct stat st;
   errno = 0;
