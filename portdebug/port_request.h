@@ -16,10 +16,12 @@
 //     command: "processVESKreq: CommandID %d names no debug command, ignored"
 //     is printed and nothing else happens — no row is read, stored or freed,
 //     nothing is sent to a DPP;
-//   - a terminal path of 100 characters or more, or one without a NUL inside
-//     its field, is refused the same way ("processVESKreq: terminal path too
-//     long, request ignored"): it cannot be kept whole in the map, and a cut
-//     path would name another file;
+//   - a terminal field without a NUL inside its 106 bytes names no path and
+//     is refused the same way ("processVESKreq: terminal path too long,
+//     request ignored"). A path that ends inside the field but is 100
+//     characters or longer goes ahead: storeInMap refuses to store it
+//     ("storeInMap: terminal path too long, not stored"), and the flag update
+//     and the reply still go out;
 //   - replies with the 8-byte header FE 00 00 00 00 00 00 00 and all 5000
 //     bytes of `buf` ("Failed to send response" when that fails), drops msg,
 //     and prints the map.

@@ -79,28 +79,27 @@ void printMask(std::uint32_t mask, std::uint32_t module, std::int32_t port, FILE
 void tamo_printMask() {
   std::size_t pos = 0;
   bool full = false;
+  // Appends one piece if it fits whole with the closing NUL; the first piece
+  // that does not fit ends the listing, so buf holds a prefix of the listing
+  // made of whole pieces and nothing is written past its 5000 bytes.
+  auto append = [&](const char* piece, std::size_t n) {
+    if (full) return;
+    if (pos + n >= kReplyBufSize) {
+      full = true;
+      return;
+    }
+    std::memcpy(buf + pos, piece, n);
+    pos += n;
+    buf[pos] = '\0';
+  };
   for (const VTYmapElement& row : cmdVTYmap) {
     if (full) break;
     if (!listed(row)) continue;
     const std::int32_t port = dravik_core_num_to_print(row.port);
     for_each_shown_command(row.mask, row.module, [&](const CmdMaskEntry& cmd) {
-      if (full) return;
-      char vty_line[kPieceSize];
-      char cmd_line[kPieceSize];
-      const std::size_t n1 =
-          stored_length(std::snprintf(vty_line, sizeof vty_line, "      vty(%s):\n", row.vty));
-      const std::size_t n2 =
-          stored_length(format_command(cmd_line, sizeof cmd_line, cmd.format, port));
-      // Both pieces and the final NUL must fit in what is left of buf.
-      if (pos + n1 + n2 >= kReplyBufSize) {
-        full = true;
-        return;
-      }
-      std::memcpy(buf + pos, vty_line, n1);
-      pos += n1;
-      std::memcpy(buf + pos, cmd_line, n2);
-      pos += n2;
-      buf[pos] = '\0';
+      char piece[kPieceSize];
+      append(piece, stored_length(std::snprintf(piece, sizeof piece, "      vty(%s):\n", row.vty)));
+      append(piece, stored_length(format_command(piece, sizeof piece, cmd.format, port)));
     });
   }
 }

@@ -33,8 +33,9 @@ void printMask(std::uint32_t mask, std::uint32_t module, std::int32_t port, FILE
 
 // Writes the listing of every in-use row into buf, from its start: for each
 // command shown, "      vty(%s):\n" with the row's terminal, then the
-// command's text. Each piece is cut to 99 characters. The text always ends in
-// a NUL inside buf: the listing stops before the first terminal-and-command
-// pair that does not fit whole in what is left, so no terminal line is left
-// without its command and nothing is written past buf's 5000 bytes.
+// command's text. Each piece is cut to 99 characters, and the write position
+// advances by the characters stored. The text always ends in a NUL inside buf:
+// the listing stops at the last piece that fits whole with that NUL (a
+// terminal line may then be the last piece), and nothing is written past
+// buf's 5000 bytes.
 void tamo_printMask();

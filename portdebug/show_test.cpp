@@ -207,23 +207,27 @@ TEST_F(ShowDebugCmds, FullMapListingStaysInsideTheReply) {
   const std::size_t len = strnlen(buf, sizeof buf);
   ASSERT_LT(len, sizeof buf);  // ends in a NUL inside buf
 
-  // The text is made of whole terminal-and-command pairs, in map order.
+  // The text is made of whole pieces, in map order, up to the first piece
+  // that would not fit with the closing NUL.
   const char* crypto[] = {"flow", "ipsec", "error", "api", "exc", "ipsec-detail"};
   std::string expected;
-  std::size_t next_pair = 0;
-  for (std::size_t i = 0; i < kVtyMapRows && next_pair == 0; ++i)
+  std::size_t next_piece = 0;
+  for (std::size_t i = 0; i < kVtyMapRows && next_piece == 0; ++i)
     for (const char* name : crypto) {
-      const std::string pair = "      vty(/dev/pts/" + std::to_string(i) +
-                               "):\n\tdebug nivo crypto " + name + " port " +
-                               std::to_string(i % 4 + 1) + "\n";
-      if (expected.size() + pair.size() >= sizeof buf) {
-        next_pair = pair.size();
-        break;
+      const std::string pieces[] = {"      vty(/dev/pts/" + std::to_string(i) + "):\n",
+                                    std::string("\tdebug nivo crypto ") + name + " port " +
+                                        std::to_string(i % 4 + 1) + "\n"};
+      for (const std::string& piece : pieces) {
+        if (next_piece != 0) break;
+        if (expected.size() + piece.size() >= sizeof buf)
+          next_piece = piece.size();
+        else
+          expected += piece;
       }
-      expected += pair;
+      if (next_piece != 0) break;
     }
   EXPECT_EQ(std::string(buf, len), expected);
-  EXPECT_GE(len + next_pair, sizeof buf);  // the next pair would not have fit
+  EXPECT_GE(len + next_piece, sizeof buf);  // the next piece would not have fit
   for (std::size_t i = len; i < sizeof buf; ++i) ASSERT_EQ(buf[i], 0) << i;
   relay_test::reset_map();
 }
@@ -252,10 +256,13 @@ TEST_F(ShowDebugCmds, ListingUsesTheReplyUpToItsLastByte) {
   // 50 pairs of 4999 characters in all: every one fits, the NUL in the last byte.
   EXPECT_EQ(fill(50, 55, 56), 4999u);
   EXPECT_EQ(buf[4999], 0);
-  // 50 pairs of 5000 characters: the NUL would not fit, so the listing stops
-  // there; a short 51st pair that would fit the 99 bytes left is not squeezed in.
-  EXPECT_EQ(fill(51, 56, 1), 4900u);
-  for (std::size_t i = 4900; i < sizeof buf; ++i) ASSERT_EQ(buf[i], 0) << i;
+  // 50 pairs of 5000 characters: the 50th terminal line still fits whole, its
+  // command (31 characters) would leave no room for the NUL, so the listing
+  // stops there; the 51st terminal line (14 characters), which would fit the
+  // 31 bytes left, is not squeezed in after it.
+  EXPECT_EQ(fill(51, 56, 1), 4969u);
+  EXPECT_EQ(std::string(buf + 4900, 69), "      vty(" + std::string(56, 'x') + "):\n");
+  for (std::size_t i = 4969; i < sizeof buf; ++i) ASSERT_EQ(buf[i], 0) << i;
   relay_test::reset_map();
 }
 
