@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -39,15 +38,14 @@
 namespace e2e::relay {
 
 using Buf = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
 
 constexpr unsigned kSap = 930;
 // Any opcode that is not 922, 6111 or one of the log manager's is a per-port
 // debug request.
 constexpr std::uint32_t kRelayOpcode = 1;
 constexpr std::uint32_t kReleaseAll = 922;
-constexpr std::int32_t kShow = 126;
 constexpr std::size_t kReplySize = 5000;
-constexpr std::size_t kFlagSize = 616;
 constexpr std::uint32_t kOn = 1;
 constexpr std::uint32_t kOff = 2;
 
@@ -62,7 +60,6 @@ inline wire::DebugRequest make_request(std::int32_t id, std::uint8_t port, bool 
   std::memcpy(r.term, term.data(), std::min(term.size(), sizeof r.term - 1));
   return r;
 }
-
 inline Buf on_request(std::int32_t id, std::uint8_t port, std::string_view term) {
   return wire::encode_debug_request(make_request(id, port, false, term));
 }
@@ -70,7 +67,7 @@ inline Buf off_request(std::int32_t id, std::uint8_t port, std::string_view term
   return wire::encode_debug_request(make_request(id, port, true, term));
 }
 inline Buf show_request(std::string_view term) {
-  return wire::encode_debug_request(make_request(kShow, 0, false, term));
+  return wire::encode_debug_request(make_request(126, 0, false, term));
 }
 
 // --- expected FlagUpdateMsg ---------------------------------------------
@@ -78,21 +75,10 @@ inline Buf show_request(std::string_view term) {
 // The 616 bytes of an update without a filter; tests add a filter's fields
 // through the wire layout's offsets.
 inline Buf flag_bytes(std::uint32_t op, std::uint32_t mask, std::uint32_t module) {
-  Buf b(kFlagSize, 0);
+  Buf b(616, 0);
   wire::put_u32(b, wire::flag_update::kOp, op);
   wire::put_u32(b, wire::flag_update::kMask, mask);
   wire::put_u32(b, wire::flag_update::kModule, module);
-  return b;
-}
-
-inline Buf fenk_flag_bytes(std::uint32_t op, std::uint32_t mask, std::uint32_t type,
-                           std::uint32_t fenk, std::uint32_t init_fcid, std::uint32_t targ_fcid) {
-  Buf b = flag_bytes(op, mask, 83);
-  wire::put_u32(b, wire::flag_update::kSessType, 2);
-  wire::put_u32(b, wire::flag_update::kType, type);
-  wire::put_u32(b, wire::flag_update::kFenk, fenk);
-  wire::put_u32(b, wire::flag_update::kInitFcid, init_fcid);
-  wire::put_u32(b, wire::flag_update::kTargFcid, targ_fcid);
   return b;
 }
 
@@ -104,34 +90,40 @@ inline ::testing::AssertionResult is_update(const std::optional<client::XipcFram
   if (!f) return ::testing::AssertionFailure() << "no flag update arrived";
   const XipcAddr& s = f->sender;
   if (s.family != AF_XIPC || s.core != 0 || s.module != kXipcModuleDaemon || s.port != 1024 ||
-      s.opcode != kXipcOpcodePortDebug || s.length != kFlagSize)
-    return ::testing::AssertionFailure()
-           << "sender family " << s.family << " core " << s.core << " module " << s.module
-           << " port " << s.port << " opcode " << s.opcode << " length " << s.length;
+      s.opcode != kXipcOpcodePortDebug || s.length != 616)
+    return ::testing::AssertionFailure() << "sender core " << s.core << " module " << s.module
+                                         << " opcode " << s.opcode << " length " << s.length;
   if (f->payload.size() != expected.size())
-    return ::testing::AssertionFailure()
-           << f->payload.size() << " bytes instead of " << expected.size();
+    return ::testing::AssertionFailure() << f->payload.size() << " bytes";
   for (std::size_t i = 0; i < expected.size(); ++i)
     if (f->payload[i] != expected[i])
       return ::testing::AssertionFailure()
              << "byte " << i << " is " << int(f->payload[i]) << ", expected " << int(expected[i])
              << " (op " << wire::get_u32(f->payload, 0) << " mask 0x" << std::hex
              << wire::get_u32(f->payload, 4) << std::dec << " module "
-             << wire::get_u32(f->payload, 8) << " sess_type " << wire::get_u32(f->payload, 12)
-             << ")";
+             << wire::get_u32(f->payload, 8) << ")";
   return ::testing::AssertionSuccess();
+}
+
+// Every frame queued at the endpoint must be exactly the expected updates, in
+// order. The daemon sends an update before it replies, so after the reply it
+// is already queued.
+inline void expect_updates(client::FakeDppEndpoint& dpp, const std::vector<Buf>& expected) {
+  auto got = dpp.drain();
+  ASSERT_EQ(got.size(), expected.size()) << "frames at core " << dpp.where.core;
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_TRUE(is_update(got[i], expected[i])) << "update " << i << " at core " << dpp.where.core;
 }
 
 // --- replies ----------------------------------------------------------------
 
 inline ::testing::AssertionResult is_reply(const std::optional<wire::VeskReplyFrame>& r) {
   if (!r) return ::testing::AssertionFailure() << "no reply";
-  if (r->header != wire::kReplyHeaderBytes)
-    return ::testing::AssertionFailure() << "reply header byte 0 is " << int(r->header[0]);
-  if (r->opcode != kRelayOpcode)
-    return ::testing::AssertionFailure() << "reply carries opcode " << r->opcode;
-  if (r->payload.size() != kReplySize)
-    return ::testing::AssertionFailure() << "reply of " << r->payload.size() << " bytes";
+  if (r->header != wire::kReplyHeaderBytes || r->opcode != kRelayOpcode ||
+      r->payload.size() != kReplySize)
+    return ::testing::AssertionFailure() << "reply header byte 0 " << int(r->header[0])
+                                         << ", opcode " << r->opcode << ", "
+                                         << r->payload.size() << " bytes";
   return ::testing::AssertionSuccess();
 }
 
@@ -143,11 +135,12 @@ inline ::testing::AssertionResult is_empty_reply(const std::optional<wire::VeskR
   return ::testing::AssertionSuccess();
 }
 
-// The text at the start of a reply's payload, up to its first NUL; nothing
-// when the 5000 bytes hold no NUL.
+// The text of a reply's payload up to its first NUL, checking that every byte
+// after it is zero; nothing when the 5000 bytes hold no NUL.
 inline std::optional<std::string> reply_text(const wire::VeskReplyFrame& r) {
   auto nul = std::find(r.payload.begin(), r.payload.end(), std::uint8_t{0});
   if (nul == r.payload.end()) return std::nullopt;
+  EXPECT_TRUE(std::all_of(nul, r.payload.end(), [](std::uint8_t b) { return b == 0; }));
   return std::string(r.payload.begin(), nul);
 }
 
@@ -172,35 +165,23 @@ struct Pty {
   Pty(const Pty&) = delete;
   Pty& operator=(const Pty&) = delete;
   ~Pty() {
-    close_master();
-    if (slave >= 0) ::close(slave);
-  }
-  void close_master() {
-    if (master >= 0) ::close(master);
-    master = -1;
+    ::close(master);
+    ::close(slave);
   }
 
-  // Reads from the master until what came satisfies done, or timeout passes;
-  // returns everything read.
-  std::string read_until(const std::function<bool(const std::string&)>& done,
-                         std::chrono::milliseconds timeout = kWait) {
+  // Reads from the master until what came ends with `tail` or the wait is
+  // over; returns everything read.
+  std::string read_until(std::string_view tail) {
     std::string got;
     client::wait_for(
         [&] {
           char chunk[4096];
-          for (;;) {
-            ssize_t r = ::read(master, chunk, sizeof chunk);
-            if (r <= 0) break;
+          for (ssize_t r; (r = ::read(master, chunk, sizeof chunk)) > 0;)
             got.append(chunk, static_cast<std::size_t>(r));
-          }
-          return done(got);
+          return got.ends_with(tail);
         },
-        timeout, std::chrono::milliseconds(2));
+        kWait, std::chrono::milliseconds(2));
     return got;
-  }
-  // Reads until n bytes have come (or the timeout).
-  std::string read(std::size_t n, std::chrono::milliseconds timeout = kWait) {
-    return read_until([n](const std::string& got) { return got.size() >= n; }, timeout);
   }
 };
 
@@ -213,53 +194,31 @@ inline void touch(const std::string& path) {
 
 // --- the daemon's descriptors ----------------------------------------------
 
-inline std::vector<std::string> fd_targets(pid_t pid) {
-  std::vector<std::string> out;
-  std::error_code ec;
-  for (const auto& e :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
-    std::error_code rc;
-    out.push_back(std::filesystem::read_symlink(e.path(), rc).string());
-  }
-  return out;
-}
-
-inline std::size_t fd_count(pid_t pid) { return fd_targets(pid).size(); }
-
-inline std::size_t opens_of(pid_t pid, const std::string& path) {
-  std::size_t n = 0;
-  for (const auto& t : fd_targets(pid)) n += t == path;
-  return n;
-}
-
-// The daemon's descriptors open on path, in ascending order.
-inline std::vector<int> fds_of(pid_t pid, const std::string& path) {
+// The daemon's descriptors open on path (all of them when path is empty), in
+// ascending order.
+inline std::vector<int> fds_of(pid_t pid, const std::string& path = {}) {
   std::vector<int> out;
   std::error_code ec;
   for (const auto& e :
        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
     std::error_code rc;
-    if (std::filesystem::read_symlink(e.path(), rc).string() == path)
+    if (path.empty() || std::filesystem::read_symlink(e.path(), rc).string() == path)
       out.push_back(std::stoi(e.path().filename().string()));
   }
   std::sort(out.begin(), out.end());
   return out;
 }
-
-// The daemon's one descriptor open on path; -1 when there is none or several.
-inline int fd_of(pid_t pid, const std::string& path) {
-  auto fds = fds_of(pid, path);
-  return fds.size() == 1 ? fds[0] : -1;
+inline std::size_t fd_count(pid_t pid) { return fds_of(pid).size(); }
+inline std::size_t opens_of(pid_t pid, const std::string& path) {
+  return fds_of(pid, path).size();
 }
 
 // --- stdout -------------------------------------------------------------------
 
-inline std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t nl = text.find('\n', start);
-    if (nl == std::string::npos) nl = text.size();
+inline Lines lines_of(const std::string& text) {
+  Lines out;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t nl = std::min(text.find('\n', start), text.size());
     out.push_back(text.substr(start, nl - start));
     start = nl + 1;
   }
@@ -267,20 +226,13 @@ inline std::vector<std::string> lines_of(const std::string& text) {
 }
 
 inline bool has_line(const std::string& text, std::string_view line) {
-  for (const auto& l : lines_of(text))
-    if (l == line) return true;
-  return false;
+  const Lines all = lines_of(text);
+  return std::find(all.begin(), all.end(), line) != all.end();
 }
 
-// One line of the map as printMap prints it.
-inline std::string map_line(int index, std::uint32_t mask, std::uint32_t module, std::uint32_t port,
-                            const std::string& vty, int fd) {
-  char line[256];
-  std::snprintf(line, sizeof line,
-                "Index: %d   mask: %d   module: %d   Port: %d  VTY: %s  VTYfd: %d", index,
-                static_cast<std::int32_t>(mask), static_cast<int>(module), static_cast<int>(port),
-                vty.c_str(), fd);
-  return line;
+inline std::string request_line(int port, int id, int no_flag, const std::string& term) {
+  return "processVESKreq:*** Port: " + std::to_string(port) + " CommandID: " + std::to_string(id) +
+         " NoFlag: " + std::to_string(no_flag) + "  Term: " + term + " ***";
 }
 
 // --- the daemon, one message at a time --------------------------------------
@@ -290,19 +242,12 @@ inline std::string map_line(int index, std::uint32_t mask, std::uint32_t module,
 // select() again, so its standard output, the map print included, is whole.
 class RelayTest : public ::testing::Test {
  protected:
-  void SetUp() override { start({}); }
+  void SetUp() override { ASSERT_TRUE(d_.wait_ready()); }
 
-  void start(DaemonOptions o) {
-    d_.reset();
-    d_ = std::make_unique<DaemonProcess>(std::move(o));
-    passes_ = 1;
-    ASSERT_TRUE(d_->wait_ready());
-  }
-
-  DaemonProcess& d() { return *d_; }
-  const client::PlatformDir& p() { return d_->platform(); }
-  pid_t pid() { return d_->pid(); }
-  std::string dir() { return d_->dir(); }
+  DaemonProcess& d() { return d_; }
+  const client::PlatformDir& p() { return d_.platform(); }
+  pid_t pid() { return d_.pid(); }
+  std::string dir() { return d_.dir(); }
 
   // A fake DPP core's flag service, xipc/<core>.39.0.
   std::unique_ptr<client::FakeDppEndpoint> dpp(std::uint16_t core) {
@@ -324,23 +269,17 @@ class RelayTest : public ::testing::Test {
     settle();
   }
 
-  // Messages handled without settle() after each (a long run of requests):
-  // waits once until all of them are.
-  void settle_after(std::size_t messages) {
-    passes_ += messages - 1;
-    settle();
-  }
-
-  void settle() {
-    ++passes_;
-    EXPECT_TRUE(d_->wait_idle(passes_))
+  // Waits until the daemon has handled `messages` more messages.
+  void settle(std::size_t messages = 1) {
+    passes_ += messages;
+    EXPECT_TRUE(d_.wait_idle(passes_))
         << "the daemon did not come back to select() after " << passes_ - 1 << " messages";
   }
 
   // What the daemon printed while handling the last message (back 0) or the
   // one `back` messages before it.
   std::string last_pass(std::size_t back = 0) {
-    std::string out = d_->stdout_text();
+    std::string out = d_.stdout_text();
     std::size_t end = out.rfind(kReadyLine);
     for (std::size_t i = 0; i < back && end != std::string::npos && end > 0; ++i)
       end = out.rfind(kReadyLine, end - 1);
@@ -351,8 +290,8 @@ class RelayTest : public ::testing::Test {
   }
 
   // The map as printed after the last message.
-  std::vector<std::string> printed_map() {
-    std::vector<std::string> rows;
+  Lines printed_map() {
+    Lines rows;
     for (const auto& l : lines_of(last_pass()))
       if (l.starts_with("Index: ")) rows.push_back(l);
     return rows;
@@ -362,10 +301,18 @@ class RelayTest : public ::testing::Test {
   // on its terminal (the only one it has open there, unless fd is given).
   std::string row(int index, std::uint32_t mask, std::uint32_t module, std::uint32_t port,
                   const std::string& vty, int fd = -1) {
-    return map_line(index, mask, module, port, vty, fd >= 0 ? fd : fd_of(pid(), vty));
+    if (fd < 0) {
+      auto fds = fds_of(pid(), vty);
+      fd = fds.size() == 1 ? fds[0] : -1;
+    }
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "Index: %d   mask: %d   module: %u   Port: %u  VTY: %s  VTYfd: %d", index,
+                  static_cast<std::int32_t>(mask), module, port, vty.c_str(), fd);
+    return line;
   }
 
-  std::unique_ptr<DaemonProcess> d_;
+  DaemonProcess d_;
   std::size_t passes_ = 1;
 };
 
