@@ -32,14 +32,6 @@ bool has(const std::string& s, const std::string& part) {
   return s.find(part) != std::string::npos;
 }
 
-TEST(DppState, CoresBelongToTheirDpp) {
-  EXPECT_EQ(dpp_of_core(0), 1u);
-  EXPECT_EQ(dpp_of_core(3), 1u);
-  EXPECT_EQ(dpp_of_core(4), 2u);
-  EXPECT_EQ(dpp_of_core(13), 4u);
-  EXPECT_EQ(first_core_of(3), 8);
-}
-
 TEST(DppState, FlagUpdatesSwitchBitsPerCoreAndModule) {
   DppState s;
   s.dpp = 1;
@@ -121,7 +113,9 @@ TEST(DppState, DppFlagMsgSetsLevelCategoriesAndTheFiltersOfSetCategories) {
   EXPECT_FALSE(has(state, "filters of category 2")) << state;
 }
 
-TEST(DppState, StateOfADppThatHeardNothing) {
+TEST(DppState, StateOfADppThatHeardNothingAndTheCoresOfEachDpp) {
+  for (auto [core, dpp] : {std::pair{0, 1u}, {3, 1u}, {4, 2u}, {13, 4u}}) EXPECT_EQ(dpp_of_core(core), dpp);
+  EXPECT_EQ(first_core_of(3), 8);
   DppState s;
   s.dpp = 4;
   EXPECT_EQ(describe_state(s),
