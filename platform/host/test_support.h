@@ -9,13 +9,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,22 +32,25 @@ class PlatformTest : public ::testing::Test {
     char tmpl[] = "/tmp/dravik-test-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
+    clear_env();
     setenv("DRAVIK_PLATFORM_DIR", dir_.c_str(), 1);
-    unsetenv("DRAVIK_FAIL");
-    unsetenv("DRAVIK_FS_ROOT");
-    unsetenv("DRAVIK_CARD_ID");
     host_env_reset();
   }
-
   void TearDown() override {
     host_env_reset();
     for (int fd : fds_) close(fd);
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
-    unsetenv("DRAVIK_PLATFORM_DIR");
-    unsetenv("DRAVIK_FAIL");
-    unsetenv("DRAVIK_FS_ROOT");
-    unsetenv("DRAVIK_CARD_ID");
+    clear_env();
+  }
+  static void clear_env() {
+    for (const char* v : {"DRAVIK_PLATFORM_DIR", "DRAVIK_FAIL", "DRAVIK_FS_ROOT", "DRAVIK_CARD_ID"})
+      unsetenv(v);
+  }
+  // Sets one variable and makes the platform read its environment afresh.
+  static void use_env(const char* var, const std::string& value) {
+    setenv(var, value.c_str(), 1);
+    host_env_reset();
   }
 
   std::string path(const std::string& sub) const { return dir_ + "/" + sub; }
@@ -61,7 +62,6 @@ class PlatformTest : public ::testing::Test {
     EXPECT_GE(fd, 0);
     fds_.push_back(fd);
     if (!at.empty()) {
-      // A peer process makes its own endpoint's folder if it has to.
       std::error_code ec;
       std::filesystem::create_directories(std::filesystem::path(at).parent_path(), ec);
       sockaddr_un a = addr(at);
@@ -69,27 +69,23 @@ class PlatformTest : public ::testing::Test {
     }
     return fd;
   }
-
   static sockaddr_un addr(const std::string& p) {
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
     std::strncpy(a.sun_path, p.c_str(), sizeof a.sun_path - 1);
     return a;
   }
-
   static void send_to(int fd, const std::string& p, const Bytes& bytes) {
     sockaddr_un a = addr(p);
     ASSERT_EQ(sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
               static_cast<ssize_t>(bytes.size()))
         << p << ": " << std::strerror(errno);
   }
-
-  // Waits up to two seconds for fd to become readable.
+  // Waits up to `ms` for fd to become readable.
   static bool readable(int fd, int ms = 2000) {
     pollfd p{fd, POLLIN, 0};
     return poll(&p, 1, ms) == 1;
   }
-
   // One datagram, whole (empty when none arrives in time).
   static Bytes receive(int fd) {
     if (!readable(fd)) return {};
@@ -98,14 +94,12 @@ class PlatformTest : public ::testing::Test {
     buf.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return buf;
   }
-
   static std::string read_file(const std::string& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
   }
-
   static bool exists(const std::string& p) {
     std::error_code ec;
     return std::filesystem::exists(std::filesystem::symlink_status(p, ec));
@@ -114,19 +108,5 @@ class PlatformTest : public ::testing::Test {
   std::string dir_;
   std::vector<int> fds_;
 };
-
-// Reads from fd until `want` has arrived or two seconds have passed.
-inline std::string read_until(int fd, const std::string& want) {
-  std::string got;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (got.find(want) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 50) != 1) continue;
-    char buf[4096];
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-  }
-  return got;
-}
 
 }  // namespace host_test

@@ -11,14 +11,7 @@ using host_test::Bytes;
 
 XipcAddr endpoint(std::uint16_t core, std::uint16_t module, std::uint16_t port,
                   std::uint16_t opcode = 0, std::uint16_t length = 0) {
-  XipcAddr a{};
-  a.family = AF_XIPC;
-  a.core = core;
-  a.module = module;
-  a.port = port;
-  a.opcode = opcode;
-  a.length = length;
-  return a;
+  return XipcAddr{AF_XIPC, core, module, opcode, {}, length, port, 0};
 }
 
 class XipcTest : public host_test::PlatformTest {
@@ -50,26 +43,14 @@ class XipcTest : public host_test::PlatformTest {
 };
 
 TEST_F(XipcTest, OnlyFamily31DatagramSocketsBindAndCloseRemovesTheEndpoint) {
-  errno = 0;
-  EXPECT_EQ(xipc_socket(AF_INET, SOCK_DGRAM, 0), -1);
-  EXPECT_EQ(errno, EAFNOSUPPORT);
-  errno = 0;
-  EXPECT_EQ(xipc_socket(AF_XIPC, SOCK_STREAM, 0), -1);
-  EXPECT_EQ(errno, EAFNOSUPPORT);
-
-  int fd = open_socket();
-  XipcAddr a = endpoint(0, kXipcModuleDaemon, 1024);
-  errno = 0;
-  EXPECT_EQ(xipc_bind(fd, &a, 16), -1);
-  EXPECT_EQ(errno, EINVAL);
-  a.family = 1;
-  errno = 0;
-  EXPECT_EQ(xipc_bind(fd, &a, kXipcAddrSize), -1);
-  EXPECT_EQ(errno, EAFNOSUPPORT);
-
+  for (auto [family, type] : {std::pair{AF_INET, SOCK_DGRAM}, {AF_XIPC, SOCK_STREAM}}) {
+    errno = 0;
+    EXPECT_EQ(xipc_socket(family, type, 0), -1);
+    EXPECT_EQ(errno, EAFNOSUPPORT);
+  }
   std::string at = path("xipc/0.37.1024");
   { std::ofstream stale(at); }
-  fd = bound(endpoint(0, kXipcModuleDaemon, 1024));
+  int fd = bound(endpoint(0, kXipcModuleDaemon, 1024));
   struct stat st;
   ASSERT_EQ(stat(at.c_str(), &st), 0);
   EXPECT_TRUE(S_ISSOCK(st.st_mode));
@@ -101,6 +82,7 @@ TEST_F(XipcTest, FrameStartsWithTheSendersAddressZeroWhenUnbound) {
                                  0, 0, 0, 0}));
 }
 
+// The zero-padding that makes in-place reads of any frame safe.
 TEST_F(XipcTest, ReceiveSplitsAddressAndPayloadCutsTheExcessAndPadsShortFrames) {
   int sd = bound(endpoint(0, kXipcModuleDaemon, 1024));
   int dpp = bound(endpoint(8, kXipcModulePortDebug, 5));
@@ -111,12 +93,7 @@ TEST_F(XipcTest, ReceiveSplitsAddressAndPayloadCutsTheExcessAndPadsShortFrames) 
   XipcAddr src{};
   ASSERT_EQ(recv_frame(sd, buf, 5, src), 5);
   EXPECT_EQ(std::string(buf, 6), std::string("hello\0", 6));
-  EXPECT_EQ(src.family, 31);
-  EXPECT_EQ(src.core, 8);
-  EXPECT_EQ(src.module, kXipcModulePortDebug);
-  EXPECT_EQ(src.opcode, kXipcOpcodePortDebug);
-  EXPECT_EQ(src.length, 11);
-  EXPECT_EQ(src.port, 5);
+  EXPECT_EQ(src.port, 5);  // every other field: the short frames below
   // The cut part is gone with its datagram; the next receive is whole.
   ASSERT_EQ(recv_frame(sd, buf, sizeof buf, src), 11);
   EXPECT_EQ(std::string(buf, 11), "hello world");
@@ -124,9 +101,8 @@ TEST_F(XipcTest, ReceiveSplitsAddressAndPayloadCutsTheExcessAndPadsShortFrames) 
   int raw = peer();
   Bytes full = {0x00, 0x1F, 0x00, 0x04, 0x02, 0x27, 0x00, 0x58, 1, 2,
                 3,    4,    5,    6,    0x01, 0x02, 0x03, 0x04, 7, 8};
-  for (std::size_t len = 0; len < kXipcAddrSize; ++len) {
-    Bytes part(full.begin(), full.begin() + static_cast<long>(len));
-    Bytes padded = part;
+  for (std::size_t len = 0; len <= kXipcAddrSize; ++len) {
+    Bytes part(full.begin(), full.begin() + static_cast<long>(len)), padded = part;
     padded.resize(kXipcAddrSize, 0);
     send_to(raw, path("xipc/0.37.1024"), part);
     std::memset(&src, 0xAA, sizeof src);
@@ -150,7 +126,6 @@ TEST_F(XipcTest, SendToAnAbsentOrFullEndpointFailsAtOnce) {
   sockaddr_un a = addr(path("xipc/12.66.0"));
   ASSERT_EQ(bind(gone, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
   close(gone);
-  errno = 0;
   EXPECT_EQ(xipc_sendto(sd, "x", 1, 0, &dst, kXipcAddrSize), -1);
   EXPECT_EQ(errno, ECONNREFUSED);
 
@@ -162,24 +137,17 @@ TEST_F(XipcTest, SendToAnAbsentOrFullEndpointFailsAtOnce) {
   int sent = 0;
   for (; sent < 100000 && result >= 0; ++sent)
     result = xipc_sendto(sd, payload.data(), payload.size(), 0, &dst, kXipcAddrSize);
-  int err = errno;
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(err, EAGAIN);
+  EXPECT_EQ(errno, EAGAIN);
   EXPECT_GT(sent, 1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-TEST_F(XipcTest, FailListFailsTheNamedCalls) {
-  setenv("DRAVIK_FAIL", "xipc_bind@1,xipc_sendto@1,xipc_recvfrom@1", 1);
-  host_env_reset();
+// (Failing xipc_socket and xipc_bind is driven through the daemon end to end.)
+TEST_F(XipcTest, FailListFailsSendAndReceiveOnce) {
+  use_env("DRAVIK_FAIL", "xipc_sendto@1,xipc_recvfrom@1");
   XipcAddr own = endpoint(0, kXipcModuleDaemon, 1024);
-  int sd = open_socket();
-  errno = 0;
-  EXPECT_EQ(xipc_bind(sd, &own, kXipcAddrSize), -1);
-  EXPECT_EQ(errno, EIO);
-  EXPECT_FALSE(exists(path("xipc/0.37.1024")));
-  EXPECT_EQ(xipc_bind(sd, &own, kXipcAddrSize), 0);
-
+  int sd = bound(own);
   errno = 0;
   EXPECT_EQ(xipc_sendto(sd, "x", 1, 0, &own, kXipcAddrSize), -1);
   EXPECT_EQ(errno, EIO);
@@ -191,12 +159,6 @@ TEST_F(XipcTest, FailListFailsTheNamedCalls) {
   EXPECT_EQ(errno, EIO);
   EXPECT_EQ(recv_frame(sd, buf, sizeof buf, src), 1);
   EXPECT_EQ(buf[0], 'y');
-
-  setenv("DRAVIK_FAIL", "xipc_socket", 1);
-  host_env_reset();
-  errno = 0;
-  EXPECT_EQ(xipc_socket(AF_XIPC, SOCK_DGRAM, 0), -1);
-  EXPECT_EQ(errno, EIO);
 }
 
 }  // namespace
