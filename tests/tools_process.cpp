@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 
 #include "tools/client/platform_files.h"
 
@@ -62,20 +61,13 @@ pid_t spawn(const std::string& binary, const std::vector<std::string>& args, con
 }
 
 // SIGTERM to the group, SIGKILL after a grace period; reaps the child.
-int stop_group(pid_t pid) {
+void stop_group(pid_t pid) {
   ::kill(-pid, SIGTERM);
   int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(-pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(5ms);  // polling the child's end
+  if (!client::wait_for([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 5s)) {
+    ::kill(-pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
   }
-  ::kill(-pid, SIGKILL);  // whatever the child left in its group
-  return status;
 }
 
 }  // namespace
@@ -105,30 +97,11 @@ std::size_t count_in(std::string_view hay, std::string_view needle) {
 
 ToolResult run_tool(const std::string& binary, const std::vector<std::string>& args, const Env& env,
                     std::chrono::milliseconds deadline) {
-  client::TempDir dir("dvkt-");
-  const std::string out = dir.path + "/out";
-  const std::string err = dir.path + "/err";
-  pid_t pid = spawn(binary, args, env, out, err);
+  BackgroundTool tool(binary, args, env);
   ToolResult r;
-  int status = 0;
-  auto until = std::chrono::steady_clock::now() + deadline;
-  for (;;) {
-    pid_t got = ::waitpid(pid, &status, WNOHANG);
-    if (got == pid) {
-      r.finished = true;
-      ::kill(-pid, SIGKILL);  // nothing of its group may outlive it
-      break;
-    }
-    if (std::chrono::steady_clock::now() > until) {
-      status = stop_group(pid);
-      break;
-    }
-    std::this_thread::sleep_for(2ms);  // polling the child's end
-  }
-  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-  r.signaled = WIFSIGNALED(status);
-  r.out = client::read_file(out).value_or("");
-  r.err = client::read_file(err).value_or("");
+  r.status = tool.wait_exit(deadline).value_or(-1);
+  r.out = tool.out();
+  r.err = tool.err();
   return r;
 }
 
@@ -140,6 +113,7 @@ BackgroundTool::BackgroundTool(const std::string& binary, const std::vector<std:
 
 BackgroundTool::~BackgroundTool() {
   if (!reaped_) stop_group(pid_);
+  ::kill(-pid_, SIGKILL);  // nothing of the child's group may outlive it
 }
 
 std::string BackgroundTool::out() const {

@@ -24,9 +24,7 @@ namespace e2e {
 using Env = std::vector<std::pair<std::string, std::string>>;
 
 struct ToolResult {
-  bool finished = false;  // false: killed at the deadline
-  int status = -1;        // exit status when it exited
-  bool signaled = false;
+  int status = -1;  // exit status; -1 when killed (by a signal, or at the deadline)
   std::string out;
   std::string err;
 };
@@ -44,11 +42,10 @@ class BackgroundTool {
  public:
   // Starts binary; throws std::runtime_error when it cannot.
   BackgroundTool(const std::string& binary, const std::vector<std::string>& args, const Env& env);
-  ~BackgroundTool();  // stops the group and reaps the child
+  ~BackgroundTool();  // stops the group and reaps the child, if not done yet
   BackgroundTool(const BackgroundTool&) = delete;
   BackgroundTool& operator=(const BackgroundTool&) = delete;
 
-  pid_t pid() const { return pid_; }
   std::string out() const;
   std::string err() const;
   // Polls until the output holds text `times` times; false at the deadline or
