@@ -6,15 +6,8 @@
 #include <cstdint>
 
 #include "platform/vesk.h"
+#include "wire/opcodes.h"
 
-constexpr std::uint32_t kOpcodeTimezone = 3102;
-constexpr std::uint32_t kOpcodeSetDebug = 5000;
-constexpr std::uint32_t kOpcodeShowDebug = 5001;
-constexpr std::uint32_t kOpcodeDppUp = 7521;
-constexpr std::uint32_t kOpcodeDppDown = 7522;
-constexpr std::uint32_t kOpcodeFeatureRqst = 7571;
-constexpr std::uint32_t kOpcodeFeatureComplete = 7572;
-constexpr std::uint32_t kOpcodeFeatureFailed = 7573;
 
 extern "C" {
 // Handles one message; the caller drops it afterwards. A rejection is

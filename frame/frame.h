@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstdint>
 
+#include "wire/opcodes.h"
+
 extern "C" {
 
 // Process-wide settings. The five settings and the three build-identification
@@ -50,6 +52,4 @@ int rebindAfterManagerRelease(void);
 
 constexpr int kCardSpawnedByCorvan = 163;
 constexpr int kDaemonSap = 930;
-constexpr std::uint32_t kOpcodeReleaseAll = 922;
-constexpr std::uint32_t kOpcodeRebindXipc = 6111;
 constexpr std::uint16_t kDaemonXipcPort = 1024;

@@ -15,14 +15,14 @@ namespace {
 
 bool is_log_manager_opcode(std::uint32_t opcode) {
   switch (opcode) {
-    case 3102:
-    case 5000:
-    case 5001:
-    case 7521:
-    case 7522:
-    case 7571:
-    case 7572:
-    case 7573:
+    case kOpcodeTimezone:
+    case kOpcodeSetDebug:
+    case kOpcodeShowDebug:
+    case kOpcodeDppUp:
+    case kOpcodeDppDown:
+    case kOpcodeFeatureRqst:
+    case kOpcodeFeatureComplete:
+    case kOpcodeFeatureFailed:
       return true;
     default:
       return false;

@@ -86,7 +86,7 @@ Plan plan_words(const Args& a, const std::optional<std::string>& own_tty) {
     const bool port0 = a.options.contains("--port0");
     Action act;
     act.kind = ActionKind::Send;
-    act.opcode = kOpcodeRebind;
+    act.opcode = kOpcodeRebindXipc;
     act.payload = {0, 0, 0, static_cast<std::uint8_t>(port0 ? 1 : 0)};
     act.done =
         std::string("rebind (opcode 6111) sent: the daemon rebinds its XIPC socket to port ") +

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tools/dravikctl/command_words.h"
+#include "wire/opcodes.h"
 
 namespace dravikctl {
 
@@ -20,16 +21,6 @@ constexpr unsigned kDaemonSap = 930;
 // Per-port debug requests: the daemon takes every opcode it does not serve
 // itself as one, so the CLI side may use any such opcode.
 constexpr std::uint32_t kOpcodePortDebug = 4000;
-constexpr std::uint32_t kOpcodeReleaseAll = 922;
-constexpr std::uint32_t kOpcodeRebind = 6111;
-constexpr std::uint32_t kOpcodeTimezone = 3102;
-constexpr std::uint32_t kOpcodeSetDebug = 5000;
-constexpr std::uint32_t kOpcodeShowDebug = 5001;
-constexpr std::uint32_t kOpcodeDppUp = 7521;
-constexpr std::uint32_t kOpcodeDppDown = 7522;
-constexpr std::uint32_t kOpcodeFeatureRqst = 7571;
-constexpr std::uint32_t kOpcodeFeatureComplete = 7572;
-constexpr std::uint32_t kOpcodeFeatureFailed = 7573;
 
 constexpr std::chrono::milliseconds kDefaultTimeout{2000};
 // The daemon keeps at most 99 characters of a terminal path.
