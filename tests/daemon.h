@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -24,6 +25,9 @@
 
 namespace e2e {
 
+// The daemon's VESK service access point.
+constexpr unsigned kSap = 930;
+
 using namespace std::chrono_literals;
 
 // Long enough for a sanitizer build on a busy machine; waits end as soon as
@@ -31,6 +35,23 @@ using namespace std::chrono_literals;
 constexpr std::chrono::milliseconds kWait = 10s;
 
 constexpr std::string_view kReadyLine = "Waiting for a message...";
+
+// The lines of a text, without their newlines.
+inline std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> out;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t nl = std::min(text.find('\n', start), text.size());
+    out.push_back(text.substr(start, nl - start));
+    start = nl + 1;
+  }
+  return out;
+}
+
+// Whether the text holds `line` as a whole line.
+inline bool has_line(const std::string& text, std::string_view line) {
+  const auto all = lines_of(text);
+  return std::find(all.begin(), all.end(), line) != all.end();
+}
 
 struct DaemonOptions {
   // The arguments after the program name.

@@ -2,101 +2,29 @@
 // every type with the DppFlagMsg each change sends and its empty reply, the
 // terminal notifications, the show report's exact text, and the DPP up/down
 // and feature-download notifications.
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/daemon.h"
-#include "tools/client/platform_files.h"
-#include "tools/client/vesk_client.h"
-#include "tools/client/xipc_peer.h"
-#include "wire/dpp_flag_msg.h"
-#include "wire/dpp_notify.h"
-#include "wire/set_debug_request.h"
+#include "tests/dpplog_e2e_support.h"
 
 namespace e2e {
 namespace {
 
-using Buf = std::vector<std::uint8_t>;
-using Filters = std::array<std::uint32_t, 4>;
-
-constexpr unsigned kSap = 930;
-constexpr std::string_view kHead = "\nDebug level: 6 (INFO)\n\nDPP instances: ";
 constexpr std::string_view kVty = "/dev/null";
 
 // A daemon on a four-DPP card with a fake log service bound for every DPP
-// (the start-up broadcast, which may come before the bind, is drained), and
-// the count of loop passes so that each step's output can be taken whole.
-struct Manager {
-  DaemonProcess d;
+// (the start-up broadcast, which may come before the bind, is drained).
+struct Manager : Session {
   std::array<std::unique_ptr<client::FakeDppEndpoint>, 4> dpp;
-  std::size_t passes = 1;
-  std::size_t mark = 0;
 
-  explicit Manager(DaemonOptions o = {}) : d(std::move(o)) {
+  Manager() {
     for (int n = 1; n <= 4; ++n)
-      dpp[n - 1] = std::make_unique<client::FakeDppEndpoint>(
-          d.platform(), client::XipcEndpoint{static_cast<std::uint16_t>(4 * (n - 1)), 66, 0});
-    if (!d.wait_ready()) throw std::runtime_error("the daemon did not start");
-    drain_all();
-    mark = d.stdout_text().size();
-  }
-
-  void drain_all() {
-    for (auto& e : dpp) e->drain();
-  }
-
-  // What the daemon printed for the one message handled since the last step,
-  // without the dispatcher's opcode line and the next pass's ready line.
-  std::string step_output() {
-    if (!d.wait_idle(++passes)) return "<the daemon did not come back to its loop>";
-    std::string all = d.stdout_text();
-    std::string out = all.substr(mark);
-    mark = all.size();
-    if (std::size_t nl = out.find('\n'); out.starts_with("VESK Opcode:") && nl != out.npos)
-      out.erase(0, nl + 1);
-    if (out.ends_with(std::string(kReadyLine) + "\n"))
-      out.erase(out.size() - kReadyLine.size() - 1);
-    return out;
-  }
-
-  // Sends a SET_DEBUG, checks its empty reply, returns the step's output.
-  std::string set_debug(const wire::SetDebugRequest& r) {
-    auto reply = client::request(d.platform(), kSap, 5000, wire::encode_set_debug(r), kWait, 0,
-                                 0x5E7D);
-    EXPECT_TRUE(reply) << "no reply to SET_DEBUG type " << int(r.type);
-    if (reply) {
-      EXPECT_EQ(reply->header, wire::kReplyHeaderBytes);
-      EXPECT_EQ(reply->opcode, 5000u);
-      EXPECT_EQ(reply->tag, 0x5E7Du);
-      EXPECT_TRUE(reply->payload.empty()) << reply->payload.size();
-    }
-    return step_output();
-  }
-
-  // The show report; its payload is the text and its NUL.
-  std::string show() {
-    auto reply = client::request(d.platform(), kSap, 5001, {}, kWait, 0, 77);
-    EXPECT_TRUE(reply) << "no reply to the show request";
-    step_output();
-    if (!reply || reply->payload.empty()) return "<no report>";
-    EXPECT_EQ(reply->header, wire::kReplyHeaderBytes);
-    EXPECT_EQ(reply->opcode, 5001u);
-    EXPECT_EQ(reply->tag, 77u);
-    EXPECT_EQ(reply->payload.back(), 0) << "the report travels with its NUL";
-    std::string text(reply->payload.begin(), reply->payload.end() - 1);
-    EXPECT_EQ(text.find('\0'), std::string::npos);
-    return text;
-  }
-
-  // A platform notification to every SAP registered for it (the daemon's).
-  std::string notify(std::uint32_t opcode, const Buf& payload) {
-    EXPECT_EQ(client::notify(d.platform(), opcode, payload), 1) << opcode;
-    return step_output();
+      dpp[n - 1] = std::make_unique<client::FakeDppEndpoint>(d.platform(), log_service(n));
+    sent_to();
   }
 
   // The DPPs (bit n-1 for DPP n) that were sent something since the last call.
@@ -105,6 +33,21 @@ struct Manager {
     for (int n = 1; n <= 4; ++n)
       if (!dpp[n - 1]->drain().empty()) set |= 1u << (n - 1);
     return set;
+  }
+
+  // Exactly the DPPs in `to` (bit n-1 for DPP n) were sent one DppFlagMsg
+  // each, with the flags, level and filter blocks given; the others nothing.
+  ::testing::AssertionResult got(std::uint32_t to, std::uint32_t flags, std::uint8_t level,
+                                 const std::vector<std::pair<int, Filters>>& blocks = {}) {
+    for (int n = 1; n <= 4; ++n) {
+      if (to & 1u << (n - 1)) {
+        if (auto ok = got_flags(*dpp[n - 1], flags, level, blocks); !ok)
+          return ok << " (DPP " << n << ")";
+      } else if (!dpp[n - 1]->drain().empty()) {
+        return ::testing::AssertionFailure() << "DPP " << n << " was sent something";
+      }
+    }
+    return ::testing::AssertionSuccess();
   }
 };
 
@@ -126,32 +69,9 @@ std::string sending(std::uint32_t flags, int level, int dpp) {
   return line;
 }
 
-// The one DppFlagMsg a DPP received: its flags, level and the filter blocks
-// of the set bits.
-::testing::AssertionResult got_flags(client::FakeDppEndpoint& e, std::uint32_t flags,
-                                     std::uint8_t level,
-                                     const std::vector<std::pair<int, Filters>>& blocks = {}) {
-  auto frames = e.drain();
-  if (frames.size() != 1) return ::testing::AssertionFailure() << frames.size() << " datagrams";
-  const auto& f = frames[0];
-  if (f.payload.size() != 472 || f.sender.opcode != 33 || f.sender.length != 472)
-    return ::testing::AssertionFailure() << f.payload.size() << " bytes, opcode "
-                                         << f.sender.opcode;
-  auto m = wire::decode_dpp_flag(f.payload);
-  if (m.num_categories != 29 || m.level != level || m.flags != flags)
-    return ::testing::AssertionFailure() << "categories " << int(m.num_categories) << " level "
-                                         << int(m.level) << " flags 0x" << std::hex << m.flags;
-  for (const auto& [cat, words] : blocks)
-    if (m.filters[cat - 1] != words)
-      return ::testing::AssertionFailure() << "block of category " << cat << " is "
-                                           << ::testing::PrintToString(m.filters[cat - 1]);
-  return ::testing::AssertionSuccess();
-}
-
 bool vty_listed(const DaemonProcess& d, std::string_view vty) {
-  for (const auto& v : client::dbgfac_vtys(d.platform()))
-    if (v == vty) return true;
-  return false;
+  const auto vtys = client::dbgfac_vtys(d.platform());
+  return std::find(vtys.begin(), vtys.end(), vty) != vtys.end();
 }
 
 // --- SET_DEBUG --------------------------------------------------------------------
@@ -170,9 +90,7 @@ TEST(DppLogSetDebugTest, CategoriesWithOverrideAndFiltersReachTheMappedDpps) {
             "DPPDEBUG_MGR_INFO: Notifying syslogd to add vty /dev/null\n"
             "\n setting flags cur_flag:5 dppmap:5" +
                 sending(0x5, 6, 1) + sending(0x5, 6, 3));
-  EXPECT_TRUE(got_flags(*m.dpp[0], 0x5, 6, {{1, f}, {3, f}}));
-  EXPECT_TRUE(got_flags(*m.dpp[2], 0x5, 6, {{1, f}, {3, f}}));
-  EXPECT_EQ(m.sent_to(), 0u);
+  EXPECT_TRUE(m.got(0x5, 0x5, 6, {{1, f}, {3, f}}));
   EXPECT_EQ(m.show(), std::string(kHead) +
                           "1 3 \n\nrx ipc message is on\n"
                           "    filter 1 is 0x00000001 (1)\n    filter 4 is 0x00000010 (16)\n");
@@ -180,8 +98,7 @@ TEST(DppLogSetDebugTest, CategoriesWithOverrideAndFiltersReachTheMappedDpps) {
   // Category 1 off while 3 stays on: only bit 0 goes, nothing is notified.
   EXPECT_EQ(m.set_debug(category(0, 1)),
             "\n setting flags cur_flag:4 dppmap:5" + sending(0x4, 6, 1) + sending(0x4, 6, 3));
-  EXPECT_TRUE(got_flags(*m.dpp[0], 0x4, 6, {{3, f}}));
-  EXPECT_EQ(m.sent_to(), 0x4u);
+  EXPECT_TRUE(m.got(0x5, 0x4, 6, {{3, f}}));
 
   // Category 3 off takes the one it overrides with it.
   m.set_debug(category(1, 3, f));
@@ -190,21 +107,19 @@ TEST(DppLogSetDebugTest, CategoriesWithOverrideAndFiltersReachTheMappedDpps) {
             "DPPDEBUG_MGR_INFO: Turning off flag 1 (overridden by 3\n"
             "\n setting flags cur_flag:0 dppmap:5" +
                 sending(0, 6, 1) + sending(0, 6, 3));
-  EXPECT_TRUE(got_flags(*m.dpp[2], 0, 6));
-  EXPECT_EQ(m.sent_to(), 0x1u);
+  EXPECT_TRUE(m.got(0x5, 0, 6));
 
   // All on: every category, every filter 0; all off keeps the filters,
   // removes the terminal and sends flags 0 to the map.
   const Filters g{0x80000000u, 0, 7, 0};
   m.set_debug(category(1, 5, g, "/dev/zero"));
-  EXPECT_TRUE(got_flags(*m.dpp[0], 0x10, 6, {{5, g}}));
+  EXPECT_TRUE(m.got(0x5, 0x10, 6, {{5, g}}));
   EXPECT_TRUE(vty_listed(m.d, "/dev/zero"));
-  m.sent_to();
   EXPECT_EQ(m.set_debug(all_categories(1)),
             "DPPDEBUG_MGR_INFO: Notifying syslogd to add vty /dev/null\n"
             "\n setting flags cur_flag:536870911 dppmap:5" +
                 sending(0x1FFFFFFF, 6, 1) + sending(0x1FFFFFFF, 6, 3));
-  EXPECT_TRUE(got_flags(*m.dpp[0], 0x1FFFFFFF, 6, {{5, Filters{}}, {29, Filters{}}}));
+  EXPECT_TRUE(m.got(0x5, 0x1FFFFFFF, 6, {{5, Filters{}}, {29, Filters{}}}));
   const std::string report = m.show();
   EXPECT_TRUE(report.starts_with(std::string(kHead) +
                                  "1 3 \n\nrx ipc message is on\ntx ipc message is on\n"
@@ -212,14 +127,13 @@ TEST(DppLogSetDebugTest, CategoriesWithOverrideAndFiltersReachTheMappedDpps) {
       << report;
   EXPECT_TRUE(report.ends_with("galt km is on\nfsm is on\n")) << report;
   EXPECT_EQ(report.find("filter"), std::string::npos);
-  m.sent_to();
   EXPECT_EQ(m.set_debug(all_categories(0, "/dev/zero")),
             "DPPDEBUG_MGR_INFO: Notifying syslogd to remove vty /dev/zero\n"
             "\n setting flags cur_flag:0 dppmap:5" +
                 sending(0, 6, 1) + sending(0, 6, 3));
   EXPECT_FALSE(vty_listed(m.d, "/dev/zero"));
   EXPECT_TRUE(vty_listed(m.d, kVty));
-  EXPECT_EQ(m.sent_to(), 0x5u);
+  EXPECT_TRUE(m.got(0x5, 0, 6));
   EXPECT_EQ(m.show(), std::string(kHead) + "1 3 \n\n");
 }
 
@@ -235,7 +149,7 @@ TEST(DppLogSetDebugTest, MapChangesSendTurningOnAndOffPairs) {
                 sending(0x800, 6, 1) +
                 "DPPDEBUG_MGR_DBG: Turning off DPP map 0\n"
                 "dppmap is set:1DPPDEBUG_MGR_INFO: Notifying syslogd to add vty /dev/null\n");
-  EXPECT_TRUE(got_flags(*m.dpp[0], 0x800, 6, {{12, f}}));
+  EXPECT_TRUE(m.got(0x1, 0x800, 6, {{12, f}}));
 
   EXPECT_EQ(m.set_debug(dpp_map(1, 0, 1)),
             "DPPDEBUG_MGR_INFO: new dppmap: F\n"
@@ -243,8 +157,7 @@ TEST(DppLogSetDebugTest, MapChangesSendTurningOnAndOffPairs) {
                 sending(0x800, 6, 2) + sending(0x800, 6, 3) + sending(0x800, 6, 4) +
                 "DPPDEBUG_MGR_DBG: Turning off DPP map 0\n"
                 "dppmap is set:15DPPDEBUG_MGR_INFO: Notifying syslogd to add vty /dev/null\n");
-  EXPECT_TRUE(got_flags(*m.dpp[3], 0x800, 6, {{12, f}}));
-  EXPECT_EQ(m.sent_to(), 0x6u);
+  EXPECT_TRUE(m.got(0xE, 0x800, 6, {{12, f}}));
 
   // Removing some DPPs sends them empty flags and notifies nothing.
   EXPECT_EQ(m.set_debug(dpp_map(0, 0x6)),
@@ -252,9 +165,7 @@ TEST(DppLogSetDebugTest, MapChangesSendTurningOnAndOffPairs) {
             "DPPDEBUG_MGR_DBG: Turning on DPP map 0\n"
             "DPPDEBUG_MGR_DBG: Turning off DPP map 6\n" +
                 sending(0, 6, 2) + sending(0, 6, 3) + "dppmap is set:9");
-  EXPECT_TRUE(got_flags(*m.dpp[1], 0, 6));
-  EXPECT_TRUE(got_flags(*m.dpp[2], 0, 6));
-  EXPECT_EQ(m.sent_to(), 0u);
+  EXPECT_TRUE(m.got(0x6, 0, 6));
 
   // Bits beyond the card's DPPs change nothing.
   EXPECT_EQ(m.set_debug(dpp_map(1, 0xF0)),
@@ -270,7 +181,7 @@ TEST(DppLogSetDebugTest, MapChangesSendTurningOnAndOffPairs) {
             "DPPDEBUG_MGR_DBG: Turning off DPP map 9\n" +
                 sending(0, 6, 1) + sending(0, 6, 4) +
                 "dppmap is set:0DPPDEBUG_MGR_INFO: Notifying syslogd to remove vty /dev/null\n");
-  EXPECT_EQ(m.sent_to(), 0x9u);
+  EXPECT_TRUE(m.got(0x9, 0, 6));
   EXPECT_FALSE(vty_listed(m.d, kVty));
 }
 
@@ -280,14 +191,12 @@ TEST(DppLogSetDebugTest, LevelGoesToTheMapAndIntoTheReport) {
   EXPECT_EQ(m.set_debug({.type = 3, .on = 1, .all = 1, .level = 7, .name = "/dev/full"}),
             "DPPDEBUG_MGR_INFO: Debug level changed to 7\n" + sending(0, 7, 1) +
                 sending(0, 7, 2));
-  EXPECT_TRUE(got_flags(*m.dpp[0], 0, 7));
-  EXPECT_TRUE(got_flags(*m.dpp[1], 0, 7));
-  EXPECT_EQ(m.sent_to(), 0u);
+  EXPECT_TRUE(m.got(0x3, 0, 7));
   EXPECT_FALSE(vty_listed(m.d, "/dev/full")) << "the level request names no terminal";
   EXPECT_EQ(m.show(), "\nDebug level: 7 (DEBUG)\n\nDPP instances: 1 2 \n\n");
   // A level above 7 is stored and sent unchanged.
   m.set_debug({.type = 3, .level = 9, .name = ""});
-  EXPECT_TRUE(got_flags(*m.dpp[1], 0, 9));
+  EXPECT_TRUE(m.got(0x3, 0, 9));
   EXPECT_EQ(m.show(), "\nDebug level: 9 (UNKNOWN)\n\nDPP instances: 1 2 \n\n");
 }
 
@@ -314,18 +223,14 @@ TEST(DppLogSetDebugTest, UnknownTypesAndCategoriesAreAnsweredAndChangeNothing) {
 // --- DPP up and down, feature downloads ---------------------------------------------
 
 Buf feature_rqst(std::uint32_t feature, std::vector<std::uint8_t> dpps) {
-  wire::DnldFeatureRqst r;
-  r.feature = feature;
-  r.count = static_cast<std::uint8_t>(dpps.size());
-  for (std::size_t i = 0; i < dpps.size(); ++i) r.dpps[i] = dpps[i];
+  wire::DnldFeatureRqst r{.feature = feature, .count = static_cast<std::uint8_t>(dpps.size())};
+  std::copy(dpps.begin(), dpps.end(), r.dpps.begin());
   return wire::encode_feature_rqst(r);
 }
-
 Buf feature_complete(std::uint32_t feature, std::vector<wire::DnldFeatureEntry> entries) {
-  wire::DnldFeatureComplete c;
-  c.feature = feature;
-  c.count = static_cast<std::uint8_t>(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) c.entries[i] = entries[i];
+  wire::DnldFeatureComplete c{.feature = feature,
+                              .count = static_cast<std::uint8_t>(entries.size())};
+  std::copy(entries.begin(), entries.end(), c.entries.begin());
   return wire::encode_feature_complete(c);
 }
 
@@ -343,7 +248,7 @@ TEST(DppLogDppStateTest, UpDownAndFeatureDownloadsFollowTheStateTable) {
 
   // A DPP that comes up gets the current flags, once.
   EXPECT_EQ(up(1), sending(0x20, 6, 2));
-  EXPECT_TRUE(got_flags(*m.dpp[1], 0x20, 6, {{6, f}}));
+  EXPECT_TRUE(m.got(0x2, 0x20, 6, {{6, f}}));
   EXPECT_EQ(up(1), "");
   EXPECT_EQ(m.sent_to(), 0u);
   // Down, then up again: sent once more.
@@ -353,9 +258,7 @@ TEST(DppLogDppStateTest, UpDownAndFeatureDownloadsFollowTheStateTable) {
   EXPECT_EQ(m.sent_to(), 0x2u);
   // A DPP outside the map comes up without flags; indexes beyond the card
   // and beyond 31 name no DPP that is ever sent to.
-  EXPECT_EQ(up(3), "");
-  EXPECT_EQ(up(9), "");
-  EXPECT_EQ(up(40), "");
+  for (std::uint32_t i : {3, 9, 40}) EXPECT_EQ(up(i), "") << i;
   EXPECT_EQ(down(1000), "");
   EXPECT_EQ(m.sent_to(), 0u);
   EXPECT_EQ(m.show(), std::string(kHead) + both);

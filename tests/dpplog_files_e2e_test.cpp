@@ -3,23 +3,15 @@
 // file go to it through the stream's buffer (a show request flushes it),
 // time-stamp lines follow the time zone that the 3102 notification sets, and
 // an off request sends the records back to the debug facility.
-#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <ctime>
-#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "tests/daemon.h"
-#include "tools/client/platform_files.h"
-#include "tools/client/vesk_client.h"
-#include "tools/client/xipc_peer.h"
+#include "tests/dpplog_e2e_support.h"
 #include "wire/dpp_log_msg.h"
-#include "wire/dpp_notify.h"
-#include "wire/set_debug_request.h"
 
 namespace e2e {
 namespace {
@@ -27,59 +19,26 @@ namespace {
 using client::path_exists;
 using client::read_file;
 using client::read_lines;
-using Buf = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
 
-constexpr unsigned kSap = 930;
-constexpr std::string_view kTail = "\nDebug level: 6 (INFO)\n\nDPP instances: ";
+const std::string kAllFour = std::string(kHead) + "1 2 3 4 \n\n";
 
-// A daemon and the count of its loop passes: each step waits until the
-// daemon has handled what the step sent and is back in its loop.
-struct Files {
-  DaemonProcess d;
-  std::size_t passes = 1;
+struct Files : Session {
+  using Session::Session;
 
-  explicit Files(DaemonOptions o = {}) : d(std::move(o)) {
-    if (!d.wait_ready()) throw std::runtime_error("the daemon did not start");
-  }
-
-  // SET_DEBUG; returns what it printed (between the opcode line and the next
-  // pass's ready line).
-  std::string set_debug(const wire::SetDebugRequest& r) {
-    std::size_t mark = d.stdout_text().size();
-    auto reply = client::request(d.platform(), kSap, 5000, wire::encode_set_debug(r), kWait);
-    EXPECT_TRUE(reply && reply->payload.empty()) << "SET_DEBUG type " << int(r.type);
-    EXPECT_TRUE(d.wait_idle(++passes));
-    std::string out = d.stdout_text().substr(mark);
-    const std::string head = "VESK Opcode:5000\n", tail = std::string(kReadyLine) + "\n";
-    if (out.starts_with(head)) out.erase(0, head.size());
-    if (out.ends_with(tail)) out.erase(out.size() - tail.size());
-    return out;
-  }
   std::string open(std::string_view name) {
     return set_debug({.type = 4, .on = 1, .name = name});
   }
   std::string close() { return set_debug({.type = 4, .on = 0, .name = "ignored"}); }
   void map_all() { set_debug({.type = 2, .on = 1, .all = 1, .name = "/dev/null"}); }
 
-  // The report (which also flushes every open log file).
-  std::string show() {
-    auto reply = client::request(d.platform(), kSap, 5001, {}, kWait);
-    EXPECT_TRUE(d.wait_idle(++passes));
-    if (!reply || reply->payload.empty()) return "<no report>";
-    return std::string(reply->payload.begin(), reply->payload.end() - 1);
-  }
-
   // A category-5 record "[DPPn] mem: <text>" from the core given.
   void record(std::uint16_t core, std::string_view text) {
-    int err = EAGAIN;
-    client::wait_for(
-        [&] {
-          return (err = client::dpp_send(d.platform(), core, 39, 0, 7,
-                                         wire::encode_dpp_log(0, 5, {}, text))) != EAGAIN;
-        },
-        kWait, std::chrono::milliseconds(1));
-    EXPECT_EQ(err, 0);
-    EXPECT_TRUE(d.wait_idle(++passes));
+    from_dpp(core, 7, wire::encode_dpp_log(0, 5, {}, text));
+  }
+  // Per-port debug text (sender opcode 88) from the core given.
+  void port_text(std::uint16_t core, std::uint32_t length, std::string_view text) {
+    from_dpp(core, 88, wire::encode_port_debug_text(length, text));
   }
 
   std::string file(std::string_view name) const {
@@ -88,7 +47,7 @@ struct Files {
   std::string link(std::string_view name) const {
     return client::fs_path(d.platform(), "/var/log/external/" + std::string(name));
   }
-  std::vector<std::string> facility() const { return client::dbgfac_log_lines(d.platform()); }
+  Lines facility() const { return client::dbgfac_log_lines(d.platform()); }
 };
 
 std::string readlink_of(const std::string& path) {
@@ -106,20 +65,18 @@ std::string logfile_line(int dpp, std::string_view name, std::size_t lines, std:
 const std::regex kCtime(R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ 123]\d \d\d:\d\d:\d\d \d{4})");
 const std::regex kPlainStamp("#### (.{24})");
 
-bool is_stamp(const std::string& line) { return line.starts_with("#### "); }
-
 // The records of a log file, time-stamp lines left out.
-std::vector<std::string> records_of(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
+Lines records_of(const Lines& lines) {
+  Lines out;
   for (const auto& l : lines)
-    if (!is_stamp(l)) out.push_back(l);
+    if (!l.starts_with("#### ")) out.push_back(l);
   return out;
 }
 
 // A file's lines: a plain time stamp first, then the records given (records
 // of one second share a stamp, so a later stamp may fall between them).
-::testing::AssertionResult holds_records(const std::vector<std::string>& lines,
-                                         const std::vector<std::string>& records) {
+::testing::AssertionResult holds_records(const Lines& lines,
+                                         const Lines& records) {
   if (lines.empty()) return ::testing::AssertionFailure() << "the file is empty";
   std::smatch m;
   if (!std::regex_match(lines[0], m, kPlainStamp) || !std::regex_match(m[1].str(), kCtime))
@@ -151,17 +108,14 @@ TEST(DppLogFilesTest, OpenSameNameOtherNameAndOff) {
     EXPECT_EQ(readlink_of(f.link(name)), f.file(name)) << name;
     none_yet += logfile_line(n, name, 0, 0);
   }
-  EXPECT_EQ(f.show(), none_yet + std::string(kTail) + "1 2 3 4 \n\n");
+  EXPECT_EQ(f.show(), none_yet + kAllFour);
   EXPECT_EQ(f.d.stdout_count("\n Display output files map:15 flag:0 plinder_dpps:15"
                              "\n Display map:15Waiting for a message...\n"),
             1u);
 
   f.record(0, "one");
   f.record(3, "two");
-  ASSERT_EQ(client::dpp_send(f.d.platform(), 9, 39, 0, 88,
-                             wire::encode_port_debug_text(100, "a\nb\n")),
-            0);
-  ASSERT_TRUE(f.d.wait_idle(++f.passes));
+  f.port_text(9, 100, "a\nb\n");
   // The records wait in the streams' buffers, not in the facility.
   EXPECT_EQ(read_file(f.file("dbg.1")), "");
   EXPECT_TRUE(f.facility().empty()) << ::testing::PrintToString(f.facility());
@@ -178,7 +132,7 @@ TEST(DppLogFilesTest, OpenSameNameOtherNameAndOff) {
   EXPECT_EQ(report, logfile_line(1, "dbg.1", dbg1.size(), size1) +
                         logfile_line(2, "dbg.2", 0, 0) +
                         logfile_line(3, "dbg.3", dbg3.size(), size3) +
-                        logfile_line(4, "dbg.4", 0, 0) + std::string(kTail) + "1 2 3 4 \n\n");
+                        logfile_line(4, "dbg.4", 0, 0) + kAllFour);
 
   // The same name again changes nothing: no file is emptied, counters go on.
   EXPECT_EQ(f.open("dbg"), "");
@@ -187,7 +141,7 @@ TEST(DppLogFilesTest, OpenSameNameOtherNameAndOff) {
   f.show();
   auto more = read_lines(f.file("dbg.1"));
   EXPECT_TRUE(holds_records(more, {"[DPP1] mem: one", "[DPP1] mem: two", "[DPP1] mem: three"}));
-  EXPECT_EQ(std::vector<std::string>(more.begin(), more.begin() + dbg1.size()), dbg1);
+  EXPECT_EQ(Lines(more.begin(), more.begin() + dbg1.size()), dbg1);
 
   // Another name closes the old files (their last records are written out)
   // and keeps them and their links; the new set starts empty.
@@ -202,15 +156,15 @@ TEST(DppLogFilesTest, OpenSameNameOtherNameAndOff) {
   f.record(12, "five");
   f.show();
   EXPECT_TRUE(holds_records(read_lines(f.file("alt.4")), {"[DPP4] mem: five"}));
-  EXPECT_EQ(records_of(read_lines(f.file("dbg.4"))), std::vector<std::string>{});
+  EXPECT_EQ(records_of(read_lines(f.file("dbg.4"))), Lines{});
 
   // Off: the files stay on disk, written out; the records go to the facility.
   f.record(12, "six");
   EXPECT_EQ(f.close(), "");
   EXPECT_TRUE(holds_records(read_lines(f.file("alt.4")), {"[DPP4] mem: five", "[DPP4] mem: six"}));
-  EXPECT_EQ(f.show(), std::string(kTail) + "1 2 3 4 \n\n");
+  EXPECT_EQ(f.show(), kAllFour);
   f.record(12, "seven");
-  EXPECT_EQ(f.facility(), std::vector<std::string>{"[DPP4] mem: seven"});
+  EXPECT_EQ(f.facility(), Lines{"[DPP4] mem: seven"});
   EXPECT_EQ(f.close(), "") << "an off request with no file open prints nothing";
 
   // Reopening a name empties its files.
@@ -221,10 +175,9 @@ TEST(DppLogFilesTest, OpenSameNameOtherNameAndOff) {
   // logging, only.
   f.set_debug({.type = 2, .on = 0, .dpp_mask = 0x2, .name = ""});
   wire::DnldFeatureRqst off{.feature = wire::kFeaturePlinderOff, .count = 1, .dpps = {2}};
-  ASSERT_EQ(client::notify(f.d.platform(), 7571, wire::encode_feature_rqst(off)), 1);
-  ASSERT_TRUE(f.d.wait_idle(++f.passes));
+  f.notify(7571, wire::encode_feature_rqst(off));
   EXPECT_EQ(f.show(), logfile_line(1, "dbg.1", 0, 0) + logfile_line(4, "dbg.4", 0, 0) +
-                          std::string(kTail) + "1 4 \n\n");
+                          std::string(kHead) + "1 4 \n\n");
   // A DPP left out of the report still writes to its file.
   f.record(4, "unlisted");
   f.close();
@@ -250,9 +203,9 @@ TEST(DppLogFilesTest, FilesAndLinksThatCannotBeMade) {
   // DPP 1: a stamp line (30 bytes) and "[DPP1] mem: kept\n" (17).
   EXPECT_EQ(f.show(), logfile_line(1, "dbg.1", 2, 30 + 17) +
                           logfile_line(3, "dbg.3", 0, 0) + logfile_line(4, "dbg.4", 0, 0) +
-                          std::string(kTail) + "1 2 3 4 \n\n");
+                          kAllFour);
   EXPECT_TRUE(holds_records(read_lines(f.file("dbg.1")), {"[DPP1] mem: kept"}));
-  EXPECT_EQ(f.facility(), std::vector<std::string>{"[DPP2] mem: to the facility"});
+  EXPECT_EQ(f.facility(), Lines{"[DPP2] mem: to the facility"});
 }
 
 // A name that would lead out of the card's directories is refused by the
@@ -268,7 +221,7 @@ TEST(DppLogFilesTest, ANameLeadingOutOfTheRootOpensNothing) {
   EXPECT_EQ(f.open("../../../../esc"), expected);
   EXPECT_FALSE(path_exists(f.d.dir() + "/esc.1"));
   f.record(0, "still here");
-  EXPECT_EQ(f.facility(), std::vector<std::string>{"[DPP1] mem: still here"});
+  EXPECT_EQ(f.facility(), Lines{"[DPP1] mem: still here"});
 }
 
 // On a one-DPP card only DPP 1 has a file; a record from a DPP number above
@@ -282,15 +235,12 @@ TEST(DppLogFilesTest, OneDppCardAndADppNumberBeyondIt) {
   f.record(4, "beyond");
   f.record(15, "far beyond");
   f.record(0, "mine");
-  ASSERT_EQ(client::dpp_send(f.d.platform(), 4, 39, 0, 88,
-                             wire::encode_port_debug_text(50, "port text\n")),
-            0);
-  ASSERT_TRUE(f.d.wait_idle(++f.passes));
+  f.port_text(4, 50, "port text\n");
   std::string report = f.show();
   EXPECT_EQ(report, logfile_line(1, "one.1", 2, read_file(f.file("one.1"))->size()) +
-                        std::string(kTail) + "1 \n\n");
+                        std::string(kHead) + "1 \n\n");
   EXPECT_TRUE(holds_records(read_lines(f.file("one.1")), {"[DPP1] mem: mine"}));
-  EXPECT_EQ(f.facility(), (std::vector<std::string>{"[DPP2] mem: beyond",
+  EXPECT_EQ(f.facility(), (Lines{"[DPP2] mem: beyond",
                                                     "[DPP4] mem: far beyond", "port text"}));
   EXPECT_TRUE(f.d.running());
 }
@@ -301,8 +251,7 @@ TEST(DppLogFilesTest, OneDppCardAndADppNumberBeyondIt) {
 TEST(DppLogFilesTest, TimeStampsFollowTheNotifiedZone) {
   Files f(DaemonOptions().zone("XYZ+3"));
   f.map_all();  // the report then writes DPP 1's buffer out
-  ASSERT_EQ(client::notify(f.d.platform(), 3102, Buf{'X', 'Y', 'Z', '-', '5', 0}), 1);
-  ASSERT_TRUE(f.d.wait_idle(++f.passes));
+  f.notify(3102, Buf{'X', 'Y', 'Z', '-', '5', 0});
   f.open("east");
   const std::time_t before = std::time(nullptr);
   f.record(0, "five hours east");

@@ -3,36 +3,15 @@
 // and cores beyond any DPP of the card. After each, the daemon still answers
 // and its state is what the valid requests made it. (Cores beyond the card
 // are checked with the log files.)
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "tests/daemon.h"
-#include "tools/client/platform_files.h"
-#include "tools/client/vesk_client.h"
-#include "tools/client/xipc_peer.h"
-#include "wire/dpp_notify.h"
-#include "wire/set_debug_request.h"
+#include "tests/dpplog_e2e_support.h"
 
 namespace e2e {
 namespace {
 
-using Buf = std::vector<std::uint8_t>;
-
-constexpr unsigned kSap = 930;
 constexpr std::size_t kMaxPayload = wire::vesk_frame::kMaxPayload;
-
-std::string show(DaemonProcess& d) {
-  auto r = client::request(d.platform(), kSap, 5001, {}, kWait);
-  if (!r || r->payload.empty()) return "<no report>";
-  return std::string(r->payload.begin(), r->payload.end() - 1);
-}
-
-bool answered(DaemonProcess& d, const Buf& payload) {
-  auto r = client::request(d.platform(), kSap, 5000, payload, kWait);
-  return r && r->header == wire::kReplyHeaderBytes && r->payload.empty();
-}
 
 // A SET_DEBUG of the type given whose name fills the whole payload, with no
 // NUL of its own.
@@ -53,15 +32,13 @@ TEST(DppLogRobustTest, LongAndUnterminatedNamesAreHandledWithinBounds) {
   }
   // A base name longer than any path: no file, no link, nothing outside.
   const std::string long_name(5000, 'L');
-  EXPECT_TRUE(answered(
-      d, wire::encode_set_debug({.type = 4, .on = 1, .name = long_name})));
+  EXPECT_TRUE(answered(d, {.type = 4, .on = 1, .name = long_name}));
   // A name longer than the platform's terminal paths is not added.
-  EXPECT_TRUE(answered(
-      d, wire::encode_set_debug({.type = 1, .on = 1, .flag = 5, .name = long_name})));
+  EXPECT_TRUE(answered(d, {.type = 1, .on = 1, .flag = 5, .name = long_name}));
   EXPECT_TRUE(client::dbgfac_vtys(d.platform()).empty());
   // A time zone text that fills the payload.
   ASSERT_EQ(client::send_unbound(d.platform(), kSap, 3102, Buf(kMaxPayload, 'Z')), 0);
-  EXPECT_EQ(show(d), "\nDebug level: 6 (INFO)\n\nDPP instances: \n\nmemory management is on\n");
+  EXPECT_EQ(show_report(d), std::string(kHead) + "\n\nmemory management is on\n");
   EXPECT_TRUE(d.running());
 }
 
@@ -76,21 +53,20 @@ TEST(DppLogRobustTest, RequestsThatCannotBeAnsweredOrAreRejected) {
   // A rejected show is neither handled nor answered.
   ASSERT_EQ(client::send_unbound(d.platform(), kSap, 5001, {}, wire::vesk_frame::kFlagReject), 0);
   // Empty and short payloads read as zeros.
-  EXPECT_TRUE(answered(d, {}));
+  EXPECT_TRUE(answered(d, Buf{}));
   EXPECT_TRUE(answered(d, Buf{3}));
   ASSERT_TRUE(d.wait_idle(6));
   EXPECT_EQ(d.stdout_count("\n Display output files map:"), 1u);
   EXPECT_EQ(d.stdout_count("DPPDEBUG_MGR_ERR: Unknown SET_DEBUG type 0\n\n"), 1u);
   EXPECT_EQ(d.stdout_count("DPPDEBUG_MGR_INFO: Debug level changed to "), 2u);
-  EXPECT_EQ(show(d), "\nDebug level: 0 (EMERG)\n\nDPP instances: \n\n");
+  EXPECT_EQ(show_report(d), "\nDebug level: 0 (EMERG)\n\nDPP instances: \n\n");
 }
 
 TEST(DppLogRobustTest, IndexesBeyondTheCardNameNoDpp) {
-  DaemonProcess d;
-  ASSERT_TRUE(d.wait_ready());
-  client::FakeDppEndpoint dpp1(d.platform(), {0, 66, 0});
-  ASSERT_TRUE(answered(d, wire::encode_set_debug({.type = 1, .on = 1, .all = 1, .name = ""})));
-  ASSERT_TRUE(answered(d, wire::encode_set_debug({.type = 2, .on = 1, .all = 1, .name = ""})));
+  Session s;
+  client::FakeDppEndpoint dpp1(s.d.platform(), log_service(1));
+  s.set_debug({.type = 1, .on = 1, .all = 1, .name = ""});
+  s.set_debug({.type = 2, .on = 1, .all = 1, .name = ""});
   dpp1.drain();
 
   // Indexes 255 down to 32: none is a DPP.
@@ -101,20 +77,15 @@ TEST(DppLogRobustTest, IndexesBeyondTheCardNameNoDpp) {
     done.entries[i] = {static_cast<std::uint16_t>(0xFFFF - i * 257), 2};
   done.entries[254] = {31, 2};
   // One at a time: the daemon's queue holds only a few datagrams.
-  std::size_t passes = 3;
-  auto notify = [&](std::uint32_t opcode, const Buf& payload) {
-    EXPECT_EQ(client::notify(d.platform(), opcode, payload), 1) << opcode;
-    EXPECT_TRUE(d.wait_idle(++passes)) << opcode;
-  };
   for (std::uint32_t index : {4u, 31u, 32u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
-    notify(7521, wire::encode_dpp_index(index));
-    notify(7522, wire::encode_dpp_index(index));
+    s.notify(7521, wire::encode_dpp_index(index));
+    s.notify(7522, wire::encode_dpp_index(index));
   }
-  notify(7571, wire::encode_feature_rqst(rqst));
-  notify(7572, wire::encode_feature_complete(done));
+  s.notify(7571, wire::encode_feature_rqst(rqst));
+  s.notify(7572, wire::encode_feature_complete(done));
   // Nothing reached DPP 1, and the instances are the card's four.
   EXPECT_TRUE(dpp1.drain().empty());
-  EXPECT_TRUE(show(d).starts_with("\nDebug level: 6 (INFO)\n\nDPP instances: 1 2 3 4 \n\n"));
+  EXPECT_TRUE(s.show().starts_with(std::string(kHead) + "1 2 3 4 \n\n"));
 }
 
 }  // namespace

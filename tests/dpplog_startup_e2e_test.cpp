@@ -7,7 +7,6 @@
 // daemon through a small wrapper that waits on a FIFO in the platform
 // directory until the test has bound its endpoints.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,20 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/daemon.h"
-#include "tools/client/platform_files.h"
-#include "tools/client/vesk_client.h"
-#include "tools/client/xipc_peer.h"
-#include "wire/dpp_flag_msg.h"
-#include "wire/dpp_notify.h"
-#include "wire/set_debug_request.h"
+#include "tests/dpplog_e2e_support.h"
 
 namespace e2e {
 namespace {
 
 using client::path_exists;
 
-constexpr unsigned kSap = 930;
 constexpr std::uint32_t kManagerOpcodes[] = {7522, 7521, 7571, 7572, 7573, 3102};
 
 // The manager's lines: everything after the XIPC socket's line.
@@ -63,30 +55,6 @@ std::vector<std::string> start_lines(std::vector<std::string> tail) {
 
 std::string sending_line(int dpp) {
   return "DPPDEBUG_MGR_INFO: Sending flag 0x0 level 6 to DPP " + std::to_string(dpp);
-}
-
-client::XipcEndpoint log_service(int dpp) {
-  return {static_cast<std::uint16_t>(4 * (dpp - 1)), kXipcModuleDppLog, 0};
-}
-
-// The one datagram a DPP was sent: an empty-flags DppFlagMsg at the default
-// level, from the daemon's endpoint.
-::testing::AssertionResult got_empty_flags_once(client::FakeDppEndpoint& e) {
-  auto f = e.recv(kWait);
-  if (!f) return ::testing::AssertionFailure() << "no datagram";
-  if (!e.drain().empty()) return ::testing::AssertionFailure() << "more than one datagram";
-  if (f->payload.size() != wire::dpp_flag::kSize)
-    return ::testing::AssertionFailure() << f->payload.size() << " bytes";
-  if (f->sender.module != kXipcModuleDaemon || f->sender.port != 1024 ||
-      f->sender.opcode != kXipcOpcodeDppLogFlags || f->sender.length != wire::dpp_flag::kSize)
-    return ::testing::AssertionFailure()
-           << "sender module " << f->sender.module << " port " << f->sender.port << " opcode "
-           << f->sender.opcode << " length " << f->sender.length;
-  auto m = wire::decode_dpp_flag(f->payload);
-  if (m.num_categories != 29 || m.level != 6 || m.flags != 0)
-    return ::testing::AssertionFailure() << "categories " << int(m.num_categories) << " level "
-                                         << int(m.level) << " flags " << m.flags;
-  return ::testing::AssertionSuccess();
 }
 
 // A daemon that waits, before it runs at all, until the test opens its gate:
@@ -129,7 +97,7 @@ struct GatedDaemon {
 // Every DPP of a four-DPP card is sent the empty flags once; DPP 3 has no
 // endpoint: its send fails, is reported on standard error, and the broadcast
 // goes on with DPP 4.
-TEST(DppLogStartupTest, FourDppCardPrintsItsLinesAndTellsEveryDppOnce) {
+TEST(DppLogStartupTest, FourDppCardPrintsItsLinesRegistersAndTellsEveryDppOnce) {
   GatedDaemon g(DaemonOptions{});
   std::vector<std::unique_ptr<client::FakeDppEndpoint>> dpps;
   for (int n : {1, 2, 4})
@@ -141,7 +109,12 @@ TEST(DppLogStartupTest, FourDppCardPrintsItsLinesAndTellsEveryDppOnce) {
                          "DPPDEBUG_MGR_DBG: Initializing xipc address", sending_line(1),
                          sending_line(2), sending_line(4)}));
   EXPECT_EQ(g.d().stderr_text(), "send xipc message: No such file or directory\n");
-  for (auto& e : dpps) EXPECT_TRUE(got_empty_flags_once(*e));
+  for (auto& e : dpps) EXPECT_TRUE(got_flags(*e, 0, 6));
+  // The six notification opcodes are registered, the two requests are not.
+  for (std::uint32_t op : kManagerOpcodes)
+    EXPECT_TRUE(path_exists(client::vesk_reg_path(g.d().platform(), op, kSap))) << op;
+  for (std::uint32_t op : {5000, 5001})
+    EXPECT_FALSE(path_exists(client::vesk_reg_path(g.d().platform(), op, kSap))) << op;
 }
 
 // One-DPP cards, the one the system manager starts (without arguments, its
@@ -154,19 +127,10 @@ TEST(DppLogStartupTest, OneDppCardsTellOnlyDppOne) {
     client::FakeDppEndpoint dpp2(g.d().platform(), log_service(2));
     ASSERT_TRUE(g.open_gate());
     ASSERT_TRUE(system_card ? g.d().wait_handshake() : g.d().wait_ready());
-    EXPECT_TRUE(got_empty_flags_once(dpp1)) << system_card;
+    EXPECT_TRUE(got_flags(dpp1, 0, 6)) << system_card;
     ASSERT_TRUE(client::request(g.d().platform(), kSap, 5001, {}, kWait));
     EXPECT_TRUE(dpp2.drain().empty()) << system_card;
   }
-}
-
-TEST(DppLogStartupTest, RegistersTheSixNotificationOpcodesAndNotTheRequests) {
-  DaemonProcess d;
-  ASSERT_TRUE(d.wait_ready());
-  for (std::uint32_t op : kManagerOpcodes)
-    EXPECT_TRUE(path_exists(client::vesk_reg_path(d.platform(), op, kSap))) << op;
-  EXPECT_FALSE(path_exists(client::vesk_reg_path(d.platform(), 5000, kSap)));
-  EXPECT_FALSE(path_exists(client::vesk_reg_path(d.platform(), 5001, kSap)));
 }
 
 TEST(DppLogStartupTest, CreatesTheLogDirectoryOrLeavesAnExistingOneAlone) {
@@ -197,20 +161,6 @@ TEST(DppLogStartupTest, CreatesTheLogDirectoryOrLeavesAnExistingOneAlone) {
 
 // --- start-up failures ----------------------------------------------------------
 
-std::string show_report(DaemonProcess& d) {
-  auto r = client::request(d.platform(), kSap, 5001, {}, kWait);
-  if (!r || r->payload.empty()) return "<no report>";
-  return std::string(r->payload.begin(), r->payload.end() - 1);
-}
-
-::testing::AssertionResult set_debug_answered(DaemonProcess& d, wire::SetDebugRequest r) {
-  auto reply = client::request(d.platform(), kSap, 5000, wire::encode_set_debug(r), kWait);
-  if (!reply) return ::testing::AssertionFailure() << "no reply to type " << int(r.type);
-  if (reply->header != wire::kReplyHeaderBytes || !reply->payload.empty())
-    return ::testing::AssertionFailure() << "reply of " << reply->payload.size() << " bytes";
-  return ::testing::AssertionSuccess();
-}
-
 TEST(DppLogStartupFailureTest, LogDirectoryNotCreatableLeavesTheDaemonServing) {
   DaemonProcess d(DaemonOptions().failing("fs_mkdir"));
   ASSERT_TRUE(d.wait_ready());
@@ -222,10 +172,12 @@ TEST(DppLogStartupFailureTest, LogDirectoryNotCreatableLeavesTheDaemonServing) {
   // Without a manager every request is still answered, and nothing reaches
   // a DPP or a log file; no DPP can join the map of a manager without DPPs.
   client::FakeDppEndpoint dpp1(d.platform(), log_service(1));
-  EXPECT_TRUE(set_debug_answered(d, {.type = 1, .on = 1, .all = 1, .name = "/dev/null"}));
-  EXPECT_TRUE(set_debug_answered(d, {.type = 2, .on = 1, .all = 1, .name = "/dev/null"}));
-  EXPECT_TRUE(set_debug_answered(d, {.type = 3, .level = 7, .name = ""}));
-  EXPECT_TRUE(set_debug_answered(d, {.type = 4, .on = 1, .name = "dbg"}));
+  for (const wire::SetDebugRequest& r :
+       {wire::SetDebugRequest{.type = 1, .on = 1, .all = 1, .name = "/dev/null"},
+        {.type = 2, .on = 1, .all = 1, .name = "/dev/null"},
+        {.type = 3, .level = 7, .name = ""},
+        {.type = 4, .on = 1, .name = "dbg"}})
+    EXPECT_TRUE(answered(d, r)) << int(r.type);
   EXPECT_FALSE(path_exists(client::fs_path(d.platform(), "/cpp/plinder_dpp_logs/dbg.1")));
   EXPECT_EQ(d.stdout_text().find("Sending flag"), std::string::npos);
   const std::string head = "\nDebug level: 7 (DEBUG)\n\nDPP instances: \n\n";
@@ -246,7 +198,7 @@ TEST(DppLogStartupFailureTest, StatFailureDoesNotStopTheStart) {
   ASSERT_TRUE(d.wait_ready());
   EXPECT_NE(d.stdout_text().find("DPPDEBUG_MGR_INFO: vesk bind successful\n"), std::string::npos);
   EXPECT_FALSE(path_exists(client::fs_path(d.platform(), "/cpp/plinder_dpp_logs")));
-  EXPECT_TRUE(set_debug_answered(d, {.type = 4, .on = 1, .name = "dbg"}));
+  EXPECT_TRUE(answered(d, {.type = 4, .on = 1, .name = "dbg"}));
   EXPECT_TRUE(d.wait_stdout_contains("Unable to Create /cpp/plinder_dpp_logs/dbg.4 file\n"));
 }
 
@@ -268,8 +220,8 @@ TEST(DppLogStartupFailureTest, DebugFacilityFailureLeavesTheDaemonServing) {
 
   // Requests are still answered on the new handle: the show report (the
   // manager's state was never changed) and SET_DEBUG's empty reply.
-  EXPECT_EQ(show_report(g.d()), "\nDebug level: 6 (INFO)\n\nDPP instances: \n\n");
-  EXPECT_TRUE(set_debug_answered(g.d(), {.type = 3, .level = 7, .name = ""}));
+  EXPECT_EQ(show_report(g.d()), std::string(kHead) + "\n\n");
+  EXPECT_TRUE(answered(g.d(), {.type = 3, .level = 7, .name = ""}));
   EXPECT_TRUE(dpp1.drain().empty());  // no DPP is sent anything without a manager
 }
 
@@ -277,6 +229,9 @@ struct RegistrationFailure {
   std::uint32_t opcode;
   const char* message;
 };
+
+// Names the case by its opcode in test lists.
+void PrintTo(const RegistrationFailure& f, std::ostream* os) { *os << f.opcode; }
 
 class DppLogRegistrationFailureTest : public ::testing::TestWithParam<RegistrationFailure> {};
 

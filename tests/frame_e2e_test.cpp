@@ -24,14 +24,9 @@ namespace {
 using client::path_exists;
 using Buf = std::vector<std::uint8_t>;
 
-constexpr unsigned kSap = 930;
 const std::string kCleanup = "Cleaning up and exiting...\n";
 const std::string kReady = std::string(kReadyLine) + "\n";
 constexpr std::string_view kSelectInterrupted = "select: Interrupted system call\n";
-
-bool has_line(const std::string& text, std::string_view line) {
-  return ("\n" + text).find("\n" + std::string(line) + "\n") != std::string::npos;
-}
 
 bool matches(const std::string& text, const std::string& re) {
   return std::regex_match(text, std::regex(re));
@@ -117,41 +112,29 @@ TEST(StartupFailureTest, EachFailingStepHasItsMessageAndStatus) {
 
 // --- card type 163 ------------------------------------------------------------
 
-TEST(Card163Test, StartsWithoutArgumentsShakesHandsAndNeverBeatsNotEvenOnHangup) {
+TEST(Card163Test, NoArgumentsHandshakeSystemManagerMessagesAndNoHeartbeatNotEvenOnHangup) {
   DaemonProcess d(DaemonOptions().card("163").no_args());
   ASSERT_TRUE(d.wait_handshake());
-  EXPECT_EQ(client::corvan_log_lines(d.platform()), std::vector<std::string>{"handshake 84"});
+  const std::uint32_t corvan = wire::vesk_frame::kFlagCorvan;
+  // Result 0: handled and dropped; result 5: handled, and the loop goes on.
+  ASSERT_EQ(client::send_unbound(d.platform(), kSap, 4321, word(0), corvan), 0);
+  ASSERT_EQ(client::send_unbound(d.platform(), kSap, 4322, word(5), corvan), 0);
   ASSERT_TRUE(answers(d));  // the loop runs
+  EXPECT_EQ(client::corvan_log_lines(d.platform()),
+            (std::vector<std::string>{"handshake 84", "dispatch 4321 0", "dispatch 4322 5"}));
   ASSERT_TRUE(client::wait_for([&] { return d.blocked_in_select(); }, kWait));
   ASSERT_EQ(d.send_signal(SIGHUP), 0);  // no heartbeat on this card, but the wait ends
   EXPECT_TRUE(exited_with(d.wait_exit(), 0));
   EXPECT_FALSE(path_exists(client::heartbeats_path(d.platform())));
   std::string out = d.stdout_text();
   EXPECT_EQ(out.find("heartbeat"), std::string::npos) << out;
+  EXPECT_EQ(out.find("VESK Opcode:432"), std::string::npos) << out;
+  EXPECT_TRUE(has_line(out, "VESK Opcode:1"));  // no flag bit: dispatched as usual
+  // One pass for each of the three messages, and the one SIGHUP ended.
+  EXPECT_EQ(d.stdout_count(kReadyLine), 4u);
   EXPECT_TRUE(has_line(out, "Bound to SAP: 930"));
   EXPECT_TRUE(out.ends_with(kCleanup)) << out;
   EXPECT_NE(d.stderr_text().find(kSelectInterrupted), std::string::npos);
-}
-
-TEST(Card163Test, SystemManagerMessagesAreTakenBeforeDispatchAndArgumentsIgnored) {
-  DaemonProcess d(DaemonOptions().card("163").with_args({"1", "2"}));
-  ASSERT_TRUE(d.wait_handshake());
-  const std::uint32_t corvan = wire::vesk_frame::kFlagCorvan;
-  // Result 0: handled and dropped; result 5: handled, and the loop goes on.
-  ASSERT_EQ(client::send_unbound(d.platform(), kSap, 4321, word(0), corvan), 0);
-  ASSERT_EQ(client::send_unbound(d.platform(), kSap, 4322, word(5), corvan), 0);
-  EXPECT_TRUE(answers(d));
-  EXPECT_EQ(client::corvan_log_lines(d.platform()),
-            (std::vector<std::string>{"handshake 84", "dispatch 4321 0", "dispatch 4322 5"}));
-  ASSERT_TRUE(client::wait_for([&] { return d.blocked_in_select(); }, kWait));
-  ASSERT_EQ(d.send_signal(SIGTERM), 0);
-  ASSERT_TRUE(exited_with(d.wait_exit(), 0));
-  std::string out = d.stdout_text();
-  EXPECT_EQ(out.find("VESK Opcode:432"), std::string::npos) << out;
-  EXPECT_TRUE(has_line(out, "VESK Opcode:1"));  // no flag bit: dispatched as usual
-  // One pass for each of the three messages, and the one SIGTERM ended.
-  EXPECT_EQ(d.stdout_count(kReadyLine), 4u);
-  EXPECT_FALSE(path_exists(client::heartbeats_path(d.platform())));
 }
 
 // --- heartbeats and signals ------------------------------------------------------

@@ -40,7 +40,6 @@ namespace e2e::relay {
 using Buf = std::vector<std::uint8_t>;
 using Lines = std::vector<std::string>;
 
-constexpr unsigned kSap = 930;
 // Any opcode that is not 922, 6111 or one of the log manager's is a per-port
 // debug request.
 constexpr std::uint32_t kRelayOpcode = 1;
@@ -209,26 +208,8 @@ inline std::vector<int> fds_of(pid_t pid, const std::string& path = {}) {
   return out;
 }
 inline std::size_t fd_count(pid_t pid) { return fds_of(pid).size(); }
-inline std::size_t opens_of(pid_t pid, const std::string& path) {
-  return fds_of(pid, path).size();
-}
 
 // --- stdout -------------------------------------------------------------------
-
-inline Lines lines_of(const std::string& text) {
-  Lines out;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t nl = std::min(text.find('\n', start), text.size());
-    out.push_back(text.substr(start, nl - start));
-    start = nl + 1;
-  }
-  return out;
-}
-
-inline bool has_line(const std::string& text, std::string_view line) {
-  const Lines all = lines_of(text);
-  return std::find(all.begin(), all.end(), line) != all.end();
-}
 
 inline std::string request_line(int port, int id, int no_flag, const std::string& term) {
   return "processVESKreq:*** Port: " + std::to_string(port) + " CommandID: " + std::to_string(id) +
