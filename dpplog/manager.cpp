@@ -147,7 +147,7 @@ extern "C" int init_koru_dbg_mgr(int handle, int xipc_fd) {
   return 0;
 }
 
-extern "C" int cleanup_koru(void) {
+void release_dpp_tables(void) {
   for (int n = 1; n <= num_dpps; ++n) {
     // After a failed allocation some arrays were never made.
     if (output_files != nullptr && output_files[n] != nullptr) {
@@ -170,6 +170,10 @@ extern "C" int cleanup_koru(void) {
   // With no DPP left, every loop over the DPPs is empty: the intake finds no
   // log file and uses klaxo, and no flags go out.
   num_dpps = 0;
+}
+
+extern "C" int cleanup_koru(void) {
+  release_dpp_tables();
 
   // When the start failed in dbgfac_init, debug_q is the daemon's own q and
   // the unbind releases it; main then binds the daemon's SAP again (and points

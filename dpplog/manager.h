@@ -54,5 +54,9 @@ int cleanup_koru(void);
 std::uint32_t get_current_flags(void);
 }
 
+// Closes the open log files, frees their names and the per-DPP arrays, and
+// sets num_dpps to 0 (the first half of cleanup_koru; the handle is left).
+void release_dpp_tables(void);
+
 // True when DPP dpp has an entry in the per-DPP arrays and an open log file.
 bool dpp_has_log_file(int dpp);

@@ -28,21 +28,9 @@ std::time_t fake_clock() { return fake_now; }
 // Returns every manager global to its value before start-up, releasing what a
 // test left open.
 void reset_manager() {
-  for (int n = 1; n <= num_dpps; ++n) {
-    if (output_files && output_files[n]) fclose(output_files[n]);
-    if (filenames) free(filenames[n]);
-  }
-  free(output_files);
-  free(filenames);
-  free(last_time);
-  free(last_lineno);
-  output_files = nullptr;
-  filenames = nullptr;
-  last_time = nullptr;
-  last_lineno = nullptr;
+  release_dpp_tables();
   free(output_filename);
   output_filename = nullptr;
-  num_dpps = 0;
   plinder_dpps = active_dpps = dppmap = cur_flag = 0;
   std::memset(cur_filters, 0, sizeof cur_filters);
   debug_level = 6;
