@@ -1,94 +1,130 @@
-// Per-DPP log files with a controllable clock: the time-stamp rule and the
-// 2 MiB ring. (Opening, closing and links are checked end to end.)
+// What no end-to-end run can steer: the time-stamp rule under a clock the
+// test moves, the ring's wrap at exactly 2 MiB, the release of files still
+// open, a category table that does not hold together, and a request name
+// that a message service leaves without an end.
 #include "dpplog/log_files.h"
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
 #include <string>
 
+#include "dpplog/control.h"
 #include "dpplog/manager.h"
-#include "dpplog/test_support.h"
+#include "platform/vesk.h"
 
-namespace dpplog_test {
 namespace {
 
-constexpr const char* kStamp0 = "#### Tue Nov 14 22:13:20 2023\n";  // fake_now at start
+std::time_t fake_now = 1700000000;  // Tue Nov 14 22:13:20 2023 UTC
+constexpr const char* kStamp0 = "#### Tue Nov 14 22:13:20 2023\n";
 
-class LogFilesTest : public ManagerTest {
+// DPP 1 of a one-DPP manager writes to a fresh temporary file.
+class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ManagerTest::SetUp();
-    ASSERT_EQ(start(41), 0);
-    stdout_of([] { set_output_file(output_request(true, "dbg")); });
-    ASSERT_TRUE(dpp_has_log_file(1));
+    setenv("TZ", "UTC", 1);
+    tzset();
+    num_dpps = 1;
+    output_files = static_cast<FILE**>(calloc(2, sizeof(FILE*)));
+    filenames = static_cast<char**>(calloc(2, sizeof(char*)));
+    last_time = static_cast<std::int32_t*>(calloc(2, sizeof(std::int32_t)));
+    last_lineno = static_cast<std::int32_t*>(calloc(2, sizeof(std::int32_t)));
+    output_files[1] = file_ = tmpfile();
+    fd_ = dup(fileno(file_));
+    dpplog_now = [] { return fake_now; };
   }
-  std::string file() {
-    fflush(output_files[1]);
-    return read_file(card_path("/cpp/plinder_dpp_logs/dbg.1"));
+  void TearDown() override {
+    release_dpp_tables();
+    close(fd_);
   }
+  std::string content() {
+    if (output_files != nullptr) fflush(output_files[1]);
+    std::string s(static_cast<std::size_t>(lseek(fd_, 0, SEEK_END)), '\0');
+    EXPECT_EQ(pread(fd_, s.data(), s.size(), 0), static_cast<ssize_t>(s.size()));
+    return s;
+  }
+  FILE* file_ = nullptr;
+  int fd_ = -1;
 };
 
-TEST_F(LogFilesTest, TimeStampLinesFollowTheClock) {
-  struct Step {
+TEST_F(LogFileTest, TimeStampLinesFollowTheClock) {
+  const struct {
     int advance;  // seconds the clock moves before the record
     const char* text;
-  };
-  const Step steps[] = {
-      {0, "a"},     // first record of the file: plain stamp
-      {0, "b"},     // same second: shares it
-      {1, "c"},     // one second on: plain stamp
-      {5, "d\n"},   // five on: the gap; a record's own newline adds an empty line
-      {-100, "e"},  // clock set back: no stamp
-      {100, "f"},   // back at the last stamp, not past it: still none
-      {2, "g"},     // past it: the gap since the last stamp
-  };
-  for (const Step& s : steps) {
+  } steps[] = {{0, "a"},      // the file's first record: plain stamp
+               {0, "b"},      // the same second shares it
+               {1, "c"},      // one second on: plain stamp
+               {5, "d\n"},    // five on: the gap; the record's own newline adds a line
+               {-100, "e"},   // clock set back: no stamp
+               {100, "f"},    // back at the last stamp, not past it: still none
+               {2, "g"}};     // past it: the gap since the last stamp
+  for (const auto& s : steps) {
     fake_now += s.advance;
     fprintf_klaxo(1, "%s", s.text);
   }
-  EXPECT_EQ(file(), std::string(kStamp0) +
-                        "a\nb\n#### Tue Nov 14 22:13:21 2023\nc\n"
-                        "#### [5 sec] Tue Nov 14 22:13:26 2023\nd\n\ne\nf\n"
-                        "#### [2 sec] Tue Nov 14 22:13:28 2023\ng\n");
+  fprintf_klaxo(2, "no such DPP");
+  EXPECT_EQ(content(), std::string(kStamp0) +
+                           "a\nb\n#### Tue Nov 14 22:13:21 2023\nc\n"
+                           "#### [5 sec] Tue Nov 14 22:13:26 2023\nd\n\ne\nf\n"
+                           "#### [2 sec] Tue Nov 14 22:13:28 2023\ng\n");
   EXPECT_EQ(last_lineno[1], 11);  // 7 records and 4 stamps
   EXPECT_EQ(last_time[1], 1700000008);
+  // Released, the file is closed with its buffer written out.
+  fprintf_klaxo(1, "last");
+  release_dpp_tables();
+  EXPECT_TRUE(content().ends_with("g\nlast\n"));
+  EXPECT_EQ(num_dpps, 0);
 }
 
-// Fills DPP 1's file with a stamp (30 bytes) and records up to `target`.
-void fill_to(long target) {
-  const std::string kilo(1023, 'k');  // 1024 bytes with its newline
-  fprintf_klaxo(1, "%s", kilo.c_str());
-  while (ftell(output_files[1]) + 1024 <= target) fprintf_klaxo(1, "%s", kilo.c_str());
-  const long rest = target - ftell(output_files[1]);
-  if (rest > 0) fprintf_klaxo(1, "%s", std::string(rest - 1, 'r').c_str());
-}
-
-TEST_F(LogFilesTest, PositionOfExactly2MiBDoesNotWrapOneByteMoreDoes) {
-  fill_to(0x200000);
-  EXPECT_EQ(ftell(output_files[1]), 2097152);
+TEST_F(LogFileTest, PositionOfExactly2MiBDoesNotWrapOneByteMoreDoes) {
+  const std::string kilo(1023, 'k');  // 1024 bytes with the newline
+  fake_now = 1700000000;
+  while (ftell(file_) + 1024 <= kLogFileWrap) fprintf_klaxo(1, "%s", kilo.c_str());
+  fprintf_klaxo(1, "%s", std::string(kLogFileWrap - ftell(file_) - 1, 'r').c_str());
+  EXPECT_EQ(ftell(file_), 2097152);
   EXPECT_GT(last_lineno[1], 2000);
   fprintf_klaxo(1, "%s", "");  // one newline: 2,097,153
-  EXPECT_EQ(ftell(output_files[1]), 0);
+  EXPECT_EQ(ftell(file_), 0);
   EXPECT_EQ(last_lineno[1], 0);
-
-  // The file keeps its size; new records overwrite the oldest from the start,
-  // and the stamp rules go on from the last stamp.
+  // The file keeps its size; new records overwrite the oldest from the
+  // start, and the stamps go on from the last one.
   fprintf_klaxo(1, "new");
   fake_now += 3;
   fprintf_klaxo(1, "later");
-  const std::string content = file();
-  ASSERT_EQ(content.size(), 2097153u);
   const std::string head = "new\n#### [3 sec] Tue Nov 14 22:13:23 2023\nlater\n";
-  EXPECT_EQ(content.substr(0, head.size()), head);
-  EXPECT_EQ(content.substr(head.size(), 3), "kkk");  // older bytes remain
+  const std::string all = content();
+  EXPECT_EQ(all.size(), 2097153u);
+  EXPECT_EQ(all.substr(0, head.size() + 3), head + "kkk");
   EXPECT_EQ(last_lineno[1], 3);
 }
 
-TEST_F(LogFilesTest, RecordEndingPastTheLimitWraps) {
-  fill_to(0x200000 - 10);
-  fprintf_klaxo(1, "%s", "0123456789ab");  // ends at 2,097,155
-  EXPECT_EQ(ftell(output_files[1]), 0);
-  EXPECT_EQ(last_lineno[1], 0);
-  EXPECT_EQ(file().size(), 2097155u);
+TEST(Manager, InconsistentCategoryTableStopsWithStatus1) {
+  EXPECT_EXIT(
+      {
+        dup2(2, 1);
+        debug_flag_entries[7].id = 8;
+        init_koru_dbg_mgr(3, 4);
+      },
+      ::testing::ExitedWithCode(1),
+      "flag 6 is OK\nDPPDEBUG_MGR_ERR: You have inconsistent flag entry \\(7 vs 8\\)!\n$");
+}
+
+// Only a message service that does not zero its payload buffer can deliver
+// a name running to its very end: such a request is refused.
+TEST(Manager, RequestNameWithoutAnEndIsRefused) {
+  auto msg = std::make_unique<vesk_msg_t>();
+  std::memset(msg.get(), 'n', sizeof *msg);
+  msg->opcode = 5000;
+  msg->flags = 0;
+  msg->payload[0] = 4;
+  msg->payload[1] = 1;
+  testing::internal::CaptureStdout();
+  process_vesk_message(msg.get());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "DPPDEBUG_MGR_ERR: SET_DEBUG name without an end, type 4 ignored\n");
+  EXPECT_EQ(output_filename, nullptr);
 }
 
 }  // namespace
-}  // namespace dpplog_test

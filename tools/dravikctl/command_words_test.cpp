@@ -117,5 +117,23 @@ TEST(CommandWords, AmbiguousUnknownAndBadWordsAreRefusedWithTheNearestCommands) 
   }
 }
 
+// The seven families of the DPP side's modules own every command id 1 to 123.
+TEST(CommandTable, EachModuleOwnsExactlyItsCommandIds) {
+  const std::vector<std::pair<std::uint32_t, std::vector<std::pair<int, int>>>> families = {
+      {55, {{1, 23}, {40, 40}, {49, 49}, {71, 72}, {76, 81}, {87, 87}}},
+      {66, {{24, 37}, {46, 48}}},
+      {77, {{38, 39}, {41, 45}, {50, 58}, {82, 86}, {89, 91}, {121, 123}}},
+      {80, {{59, 64}, {88, 88}}},
+      {81, {{65, 70}}},
+      {82, {{73, 75}}},
+      {83, {{92, 120}}}};
+  std::vector<std::uint32_t> module(124, 0);
+  for (const auto& [m, ranges] : families)
+    for (auto [from, to] : ranges)
+      for (int id = from; id <= to; ++id) module[id] = m;
+  for (int id = 0; id < 126; ++id)
+    EXPECT_EQ(cmdMaskTable[id].module, id == 0 ? 0xDEADBEEFu : id < 124 ? module[id] : 0u) << id;
+}
+
 }  // namespace
 }  // namespace dravikctl

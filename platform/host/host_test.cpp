@@ -1,0 +1,196 @@
+// The host platform's edges that no run of the daemon reaches: failures
+// chosen through DRAVIK_FAIL, paths that do not fit or leave the root, the
+// card type read from the environment, the debug facility's limits and its
+// terminals without readers, and the XIPC descriptor table's end.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "platform/card.h"
+#include "platform/dbgfac.h"
+#include "platform/fs.h"
+#include "platform/host/reset.h"
+#include "platform/vesk.h"
+#include "xipc/xipc.h"
+
+namespace {
+
+// Each test has its own DRAVIK_PLATFORM_DIR; the platform forgets what it
+// read of the environment before and after.
+class HostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/dravik-host-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    for (const char* v : {"DRAVIK_FAIL", "DRAVIK_FS_ROOT", "DRAVIK_CARD_ID"}) unsetenv(v);
+    use("DRAVIK_PLATFORM_DIR", dir_);
+  }
+  void TearDown() override {
+    for (int q : saps_) vesk_unbind(q, 0);
+    host_env_reset();
+    std::filesystem::remove_all(dir_);
+  }
+  static void use(const char* var, const std::string& value) {
+    setenv(var, value.c_str(), 1);
+    host_env_reset();
+  }
+  std::string path(const std::string& sub) const { return dir_ + "/" + sub; }
+  static std::string read(const std::string& p) {
+    std::ostringstream s;
+    s << std::ifstream(p).rdbuf();
+    return s.str();
+  }
+  int bind(int sap) {
+    int q = vesk_bind(2, sap, nullptr, "RECV");
+    if (q >= 0) saps_.push_back(q);
+    return q;
+  }
+  std::string dir_;
+  std::vector<int> saps_;
+};
+
+TEST_F(HostTest, FailListFailsEveryCallOrTheNthOfAnOperationOrOpcode) {
+  use("DRAVIK_FAIL", "vesk_bind@2, bogus ,vesk_options_set:7522@2,vesk_bind@0,fs_stat:3,vesk_recv@,fs_stat");
+  testing::internal::CaptureStderr();
+  EXPECT_GE(bind(930), 0);
+  errno = 0;
+  EXPECT_EQ(bind(931), -1);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_GE(bind(932), 0);
+  const std::string said = testing::internal::GetCapturedStderr();
+  for (const char* entry : {"\"bogus\"", "\"vesk_bind@0\"", "\"fs_stat:3\"", "\"vesk_recv@\""})
+    EXPECT_NE(said.find(entry), std::string::npos) << entry << " in " << said;
+  std::vector<int> got;
+  for (std::uint32_t opcode : {922u, 7522u, 922u, 7522u, 7522u})
+    got.push_back(vesk_options_set(saps_[0], opcode, 0x10));
+  EXPECT_EQ(got, (std::vector<int>{0, 0, 0, -1, 0}));
+  struct stat st;
+  EXPECT_EQ(fs_stat("/cpp", &st), -1);
+  EXPECT_EQ(errno, EACCES);
+}
+
+TEST_F(HostTest, PlatformDirectoryIsGroupOnlyAndOneTooLongIsRefused) {
+  use("DRAVIK_PLATFORM_DIR", path("a/b"));
+  ASSERT_GE(bind(930), 0);
+  struct stat st;
+  ASSERT_EQ(stat(path("a/b/vesk/930").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  for (const char* sub : {"", "/vesk", "/vesk/reg", "/corvan", "/dbgfac", "/xipc"}) {
+    ASSERT_EQ(stat((path("a/b") + sub).c_str(), &st), 0) << sub;
+    EXPECT_EQ(st.st_mode & 0777, 0750u) << sub;
+  }
+  const std::string deep = path(std::string(100, 'd'));  // too long for sun_path
+  use("DRAVIK_PLATFORM_DIR", deep);
+  testing::internal::CaptureStderr();
+  errno = 0;
+  EXPECT_EQ(vesk_bind(2, 930, nullptr, "RECV"), -1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("DRAVIK_PLATFORM_DIR"), std::string::npos) << said;
+  EXPECT_NE(said.find(deep), std::string::npos) << said;
+}
+
+TEST_F(HostTest, CardTypeFromTheEnvironmentAndAnUnusableOneReported) {
+  for (auto [value, want] : std::vector<std::pair<const char*, std::uint16_t>>{
+           {nullptr, 40}, {"163", 163}, {"0", 0}, {"65535", 65535}, {"65536", 40}, {"", 40}, {"12x", 40}}) {
+    if (value) use("DRAVIK_CARD_ID", value);
+    testing::internal::CaptureStderr();
+    std::uint16_t id = 1;
+    ASSERT_EQ(card_id_get(&id), 0);
+    EXPECT_EQ(id, want) << (value ? value : "unset");
+    const bool reported = testing::internal::GetCapturedStderr().find("DRAVIK_CARD_ID") != std::string::npos;
+    EXPECT_EQ(reported, value && want == 40) << value;
+  }
+}
+
+TEST_F(HostTest, CardPathsLeavingTheRootAreRefusedAndLinksWorkUnderARelativeRoot) {
+  struct stat st;
+  const std::vector<std::function<bool()>> escapes = {
+      [] { return fs_fopen("/cpp/plinder_dpp_logs/../../../x", "w") == nullptr; },
+      [] { return fs_mkdir("/var/log/external/../../../../x", 0755) == -1; },
+      [&] { return fs_stat("/cpp/..//../etc", &st) == -1; },
+      [] { return fs_symlink("/cpp/../../target", "/var/log/external/link") == -1; },
+      [] { return fs_symlink("/cpp/target", "/var/log/external/../../../../x") == -1; },
+      [] { return fs_unlink("/cpp/../../x") == -1; }};
+  for (std::size_t i = 0; i < escapes.size(); ++i) {
+    errno = 0;
+    EXPECT_TRUE(escapes[i]()) << i;
+    EXPECT_EQ(errno, EACCES) << i;
+  }
+  errno = 0;
+  EXPECT_EQ(fs_fopen(("/cpp/" + std::string(5000, 'n')).c_str(), "w"), nullptr);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  use("DRAVIK_FS_ROOT", "rel/root");
+  ASSERT_EQ(fs_mkdir("/cpp/logs/", 0755), 0);
+  FILE* f = fs_fopen("/cpp/./logs//dbg.1", "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("record\n", f);
+  std::fclose(f);
+  const int rc = fs_symlink("/cpp/logs/dbg.1", "/var/log/external/dbg.1");
+  ASSERT_EQ(chdir(cwd), 0);
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(std::filesystem::read_symlink(path("rel/root/var/log/external/dbg.1")), path("rel/root/cpp/logs/dbg.1"));
+  EXPECT_EQ(read(path("rel/root/var/log/external/dbg.1")), "record\n");
+  EXPECT_FALSE(std::filesystem::exists(path("x")));
+}
+
+// A terminal that cannot be opened costs one record; records are cut to
+// 4095 characters and their newline.
+TEST_F(HostTest, DebugFacilityRecordsTerminalsAndLimits) {
+  const std::string fifo = path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", fifo.c_str()), 0);
+  ASSERT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", "/no/such/tty"), 0);
+  klaxo(1, "dpp_debug", 0, "%s", std::string(5000, 'z').c_str());
+  klaxo(1, "dpp_debug", 0, "after %d", 1);
+  klaxo(1, "../escape", 0, "x");  // not a file name: written nowhere
+  EXPECT_EQ(read(path("dbgfac/dpp_debug.log")), std::string(4095, 'z') + "\nafter 1\n");
+  EXPECT_FALSE(std::filesystem::exists(path("escape.log")));
+  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", "/dev/pts/1\n/x"), -1);
+  EXPECT_EQ(read(path("dbgfac/dpp_debug.vtys")), fifo + "\n/no/such/tty\n");
+  // Eight facilities in all; a ninth takes no terminal.
+  for (int i = 1; i < 8; ++i)
+    EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, ("f" + std::to_string(i)).c_str(), "/t"), 0) << i;
+  errno = 0;
+  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "f8", "/t"), -1);
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_REMOVE, "f8", "/t"), 0);
+}
+
+// Descriptors beyond the XIPC table's 1024 slots are refused, never stored.
+TEST_F(HostTest, XipcSocketsEndAtDescriptor1023) {
+  rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit more = old;
+  more.rlim_cur = std::min<rlim_t>(old.rlim_max, 2048);
+  if (more.rlim_cur < 1100 || setrlimit(RLIMIT_NOFILE, &more) != 0) GTEST_SKIP() << "too few descriptors";
+  std::vector<int> held;
+  for (int fd = 0; fd < 1022 && (fd = open("/dev/null", O_RDONLY)) >= 0;) held.push_back(fd);
+  const int last = xipc_socket(AF_XIPC, SOCK_DGRAM, 0);
+  EXPECT_EQ(last, 1023);
+  errno = 0;
+  EXPECT_EQ(xipc_socket(AF_XIPC, SOCK_DGRAM, 0), -1);
+  EXPECT_EQ(errno, EMFILE);
+  const XipcAddr own{AF_XIPC, 0, 37, 0, {}, 0, 7, 0};
+  EXPECT_EQ(xipc_bind(last, &own, kXipcAddrSize), 0);
+  EXPECT_EQ(xipc_bind(1024, &own, kXipcAddrSize), -1);
+  xipc_close(last);
+  for (int fd : held) close(fd);
+  setrlimit(RLIMIT_NOFILE, &old);
+}
+
+}  // namespace

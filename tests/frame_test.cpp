@@ -1,0 +1,240 @@
+// The daemon's process frame from outside: start-up and its failures, the
+// arguments, card type 163, heartbeats, signals, the loop's order, the XIPC
+// rebind, and input that must not stop it.
+#include <signal.h>
+
+#include <random>
+
+#include "tests/support.h"
+#include "wire/debug_request.h"
+#include "wire/dpp_log_msg.h"
+
+namespace e2e {
+namespace {
+
+const std::string kCleanup = "Cleaning up and exiting...\n";
+const std::string kReadyLine = std::string(kReady) + "\n";
+constexpr std::string_view kInterrupted = "select: Interrupted system call\n";
+
+Buf word(std::uint32_t w) { return {0, 0, 0, static_cast<std::uint8_t>(w)}; }
+
+// The socket's descriptor number replaced by '#'.
+std::string masked(std::string out) {
+  const std::string key = "Created socket : ";
+  if (auto at = out.find(key); at != out.npos) {
+    auto end = out.find('\n', at);
+    out.replace(at + key.size(), end - at - key.size(), "#");
+  }
+  return out;
+}
+
+bool endpoints_gone(const Daemon& d) {
+  return !client::path_exists(client::vesk_path(d.p, kSap)) &&
+         !client::path_exists(client::vesk_reg_path(d.p, 922, kSap)) &&
+         !client::path_exists(client::xipc_path(d.p, client::kDaemonEndpoint));
+}
+
+// A listing request: every per-port debug request is answered with 5000
+// bytes, so an answer proves the loop is alive.
+bool answers(const Daemon& d) {
+  wire::DebugRequest r;
+  r.commandID = 126;
+  auto reply = client::request(d.p, kSap, 1, wire::encode_debug_request(r), kWait);
+  return reply && reply->header == wire::kReplyHeaderBytes && reply->payload.size() == 5000;
+}
+
+using FrameTest = DaemonTest;
+
+TEST_F(FrameTest, StartsBindsRegistersFor922AndWaits) {
+  start();
+  const std::string out = masked(d().out());
+  EXPECT_TRUE(out.starts_with("Bound to SAP: 930\nInit XIPC...\nCreated socket : #\n")) << out;
+  EXPECT_TRUE(out.ends_with("\n" + kReadyLine));
+  EXPECT_EQ(count_of(out, kReady), 1u);
+  EXPECT_TRUE(client::path_exists(client::xipc_path(p(), client::kDaemonEndpoint)));
+  notify(922, {});  // the registration leads a sender of 922 to the daemon
+}
+
+TEST(FrameArgs, FiveArgumentsAreEnoughFourAreNot) {
+  Daemon five(Options().with_args({"7", "1", "2", "3", "x"}));
+  EXPECT_TRUE(five.idle(1));
+  EXPECT_EQ(client::read_heartbeats(five.p).value_or(client::Heartbeats{}).pm, 7);
+  for (auto args : {std::vector<std::string>{"1", "0", "0", "100"}, std::vector<std::string>{}}) {
+    Daemon d(Options().with_args(args));
+    EXPECT_EQ(d.wait_exit(), 255) << args.size();
+    EXPECT_EQ(d.out(), "Passed less than 6 required arguments\n");
+    EXPECT_TRUE(endpoints_gone(d));
+  }
+}
+
+TEST(FrameStartup, EachFailingStepHasItsMessageAndStatus) {
+  const std::string bound = "Bound to SAP: 930\n", init = bound + "Init XIPC...\n";
+  const struct {
+    const char *fail, *err;
+    std::string out;
+  } cases[] = {
+      {"vesk_bind", "Unable to run receiver", kCleanup},
+      {"vesk_options_set:922", "vesk_register", bound + kCleanup},
+      {"xipc_socket", "CreateSock", init + "Failed to create socket\n" + kCleanup},
+      {"xipc_bind", "initXIPCcomm", init + "Created socket : #\nretVal: -1\n" + kCleanup}};
+  for (const auto& c : cases) {
+    Daemon d(Options().fail(c.fail));
+    EXPECT_EQ(d.wait_exit(), 255) << c.fail;
+    EXPECT_EQ(d.err(), std::string(c.err) + ": Input/output error\n") << c.fail;
+    EXPECT_EQ(masked(d.out()), c.out) << c.fail;
+    EXPECT_TRUE(endpoints_gone(d)) << c.fail;
+  }
+}
+
+TEST(FrameCard163, NoArgumentsHandshakeManagerMessagesAndNoHeartbeat) {
+  Daemon d(Options().card("163").with_args({}));
+  ASSERT_TRUE(d.shaken());
+  const std::uint32_t corvan = wire::vesk_frame::kFlagCorvan;
+  // Result 0: handled and dropped; 5: handled, and the loop goes on.
+  ASSERT_EQ(client::send_unbound(d.p, kSap, 4321, word(0), corvan), 0);
+  ASSERT_EQ(client::send_unbound(d.p, kSap, 4322, word(5), corvan), 0);
+  ASSERT_TRUE(answers(d));
+  EXPECT_EQ(client::corvan_log_lines(d.p), (Lines{"handshake 84", "dispatch 4321 0", "dispatch 4322 5"}));
+  ASSERT_TRUE(client::wait_for([&] { return d.idle(0); }, kWait));
+  ASSERT_EQ(d.proc->signal(SIGHUP), 0);  // no heartbeat on this card, but the wait ends
+  EXPECT_EQ(d.wait_exit(), 0);
+  EXPECT_FALSE(client::path_exists(client::heartbeats_path(d.p)));
+  const std::string out = d.out();
+  EXPECT_FALSE(has(out, "heartbeat")) << out;
+  EXPECT_FALSE(has(out, "VESK Opcode:432")) << out;
+  EXPECT_EQ(count_of(out, kReady), 4u);
+  EXPECT_TRUE(out.ends_with("VESK Opcode:1\n" + kReadyLine + kCleanup)) << out;
+  EXPECT_TRUE(has(d.err(), kInterrupted));
+}
+
+TEST(FrameSignals, HeartbeatPerPassAndOnHangup) {
+  Daemon d(Options().with_args({"4242", "0", "0", "100", "x"}));
+  for (std::size_t pass = 1; pass <= 3; ++pass) {
+    if (pass > 1) {
+      ASSERT_EQ(client::send_unbound(d.p, kSap, 922, {}), 0);
+    }
+    ASSERT_TRUE(d.idle(pass));
+    auto hb = client::read_heartbeats(d.p);
+    ASSERT_TRUE(hb);
+    EXPECT_EQ(hb->count, pass);
+    EXPECT_EQ(hb->pm, 4242);
+  }
+  ASSERT_EQ(d.proc->signal(SIGHUP), 0);
+  EXPECT_EQ(d.wait_exit(), 0);
+  EXPECT_EQ(client::read_heartbeats(d.p).value_or(client::Heartbeats{}).count, 4u);
+  EXPECT_TRUE(d.out().ends_with(kReadyLine + "sb_sig_handler: dravik sent heartbeat \n" + kCleanup));
+  EXPECT_TRUE(d.err().ends_with(kInterrupted)) << d.err();
+}
+
+TEST(FrameSignals, TermAndInterruptCleanUpWithTheirStatus) {
+  for (auto [signo, status] : {std::pair{SIGTERM, 0}, std::pair{SIGINT, 255}}) {
+    Daemon d;
+    ASSERT_TRUE(d.idle(1));
+    ASSERT_EQ(d.proc->signal(signo), 0);
+    EXPECT_EQ(d.wait_exit(), status) << signo;
+    EXPECT_TRUE(d.out().ends_with(kReadyLine + kCleanup)) << d.out();
+    EXPECT_EQ(has(d.err(), kInterrupted), signo == SIGTERM) << signo;
+    EXPECT_TRUE(endpoints_gone(d)) << signo;
+  }
+}
+
+// The process state letter from /proc/<pid>/stat ('T' when stopped).
+char state_of(pid_t pid) {
+  auto stat = client::read_file("/proc/" + std::to_string(pid) + "/stat").value_or("");
+  auto paren = stat.rfind(')');
+  return paren != stat.npos && paren + 2 < stat.size() ? stat[paren + 2] : '?';
+}
+
+TEST(FrameLoop, VeskGoesFirstAndAnotherModuleEndsTheLoop) {
+  Daemon d;
+  ASSERT_TRUE(d.idle(1));
+  // Stopped, the daemon cannot take either one before both are queued.
+  ASSERT_EQ(d.proc->signal(SIGSTOP), 0);
+  ASSERT_TRUE(client::wait_for([&] { return state_of(d.proc->pid()) == 'T'; }, kWait));
+  ASSERT_EQ(client::dpp_send(d.p, 4, 38, 0, 88, Buf{1}), 0);
+  ASSERT_EQ(client::send_unbound(d.p, kSap, 922, {}), 0);
+  ASSERT_EQ(d.proc->signal(SIGCONT), 0);
+  EXPECT_EQ(d.wait_exit(), 0);
+  EXPECT_TRUE(d.out().ends_with(kReadyLine + "VESK Opcode:922\n" + kReadyLine +
+                                "Received a unknown message from module: 38 opcode: 88 \n" +
+                                kCleanup))
+      << d.out();
+}
+
+TEST_F(FrameTest, RebindToPort1024OrPortZeroAndTheNewSocketIsWatched) {
+  for (std::uint32_t w : {0u, 1u}) {
+    passes_ = 1;
+    start();
+    const client::XipcEndpoint port{0, 37, static_cast<std::uint16_t>(w ? 0 : 1024)};
+    tell(6111, word(w));
+    EXPECT_EQ(masked(last()), "Init XIPC...\nCreated socket : #\n");
+    EXPECT_TRUE(client::path_exists(client::xipc_path(p(), port)));
+    // The old socket was closed, and its endpoint with it.
+    EXPECT_EQ(client::path_exists(client::xipc_path(p(), client::kDaemonEndpoint)), w == 0);
+    ASSERT_EQ(client::dpp_send(p(), 0, 39, 0, 88, wire::encode_port_debug_text(9, "rebound\n"), port), 0);
+    settle();
+    EXPECT_EQ(client::dbgfac_log_lines(p()), Lines{"rebound"});
+  }
+}
+
+TEST_F(FrameTest, FailedRebindLeavesTheDaemonServing) {
+  start(Options().fail("xipc_bind@2"));
+  tell(6111, word(0));
+  EXPECT_EQ(masked(last()), "Init XIPC...\nCreated socket : #\nretVal: -1\n");
+  EXPECT_TRUE(has(d().err(), "initXIPCcomm: Input/output error\n"));
+  EXPECT_TRUE(answers(d()));
+}
+
+// n random datagrams of the special and random sizes given, each handled in
+// a pass of its own, and the daemon still answers.
+void send_random(Daemon& d, std::uint32_t seed, std::vector<std::size_t> sizes, std::size_t max,
+                 const std::function<int(std::size_t, Buf&)>& send) {
+  ASSERT_TRUE(d.idle(1));
+  std::mt19937 rng(seed);
+  while (sizes.size() < 200) sizes.push_back(std::uniform_int_distribution<std::size_t>(0, max)(rng));
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    Buf b(sizes[i]);
+    for (auto& c : b) c = static_cast<std::uint8_t>(rng());
+    int err = EAGAIN;
+    client::wait_for([&] { return (err = send(i, b)) != EAGAIN; }, kWait, 1ms);
+    ASSERT_EQ(err, 0) << sizes[i];
+  }
+  EXPECT_TRUE(answers(d));
+  EXPECT_TRUE(d.idle(sizes.size() + 2));
+  EXPECT_EQ(count_of(d.out(), kReady), sizes.size() + 2);
+}
+
+TEST(FrameBadInput, RandomVeskDatagramsNeverStopTheDaemon) {
+  Daemon d;
+  send_random(d, 20240611, {0, 1, 3, 4, 11, 12, 13, 16, 624, 16396, 16397, 20000}, 20000,
+              [&](std::size_t, Buf& b) {
+                if (b.size() >= 4 && b[2] == 0x17 && b[3] == 0xDF) b[3] = 0;  // not a rebind
+                return client::send_raw(d.p, kSap, b);
+              });
+}
+
+TEST(FrameBadInput, RandomXipcFramesFromModule39NeverStopTheDaemon) {
+  Daemon d;
+  send_random(d, 611, {0, 1, 8, 12, 20, 52, 2219, 2220, 2240, 2241, 3000}, 3000,
+              [&](std::size_t i, Buf& b) {
+                // Half per-port text, half log records; a share get real categories.
+                auto opcode = i % 2 ? std::uint16_t{88} : static_cast<std::uint16_t>(i * 7 % 256);
+                if (opcode != 88 && b.size() >= 16 && i % 4 == 0) {
+                  b[12] = b[13] = b[14] = 0;
+                  b[15] = static_cast<std::uint8_t>(b[15] % 32 | (i % 8 == 0 ? 0x80 : 0));
+                }
+                return client::dpp_send(d.p, static_cast<std::uint16_t>(i * 2654435761u), 39, 0,
+                                        opcode, b);
+              });
+}
+
+TEST(FrameBadInput, EmptyXipcFrameReadsAsModuleZero) {
+  Daemon d;
+  ASSERT_TRUE(d.idle(1));
+  ASSERT_EQ(client::send_raw_frame(client::xipc_path(d.p, client::kDaemonEndpoint), {}), 0);
+  EXPECT_EQ(d.wait_exit(), 0);
+  EXPECT_TRUE(has(d.out(), "Received a unknown message from module: 0 opcode: 0 \n"));
+}
+
+}  // namespace
+}  // namespace e2e
