@@ -53,13 +53,13 @@ TEST_F(LogFileTest, TimeStampLinesFollowTheClock) {
   const struct {
     int advance;  // seconds the clock moves before the record
     const char* text;
-  } steps[] = {{0, "a"},      // the file's first record: plain stamp
-               {0, "b"},      // the same second shares it
-               {1, "c"},      // one second on: plain stamp
-               {5, "d\n"},    // five on: the gap; the record's own newline adds a line
-               {-100, "e"},   // clock set back: no stamp
-               {100, "f"},    // back at the last stamp, not past it: still none
-               {2, "g"}};     // past it: the gap since the last stamp
+  } steps[] = {{0, "a"},     // the file's first record: plain stamp
+               {0, "b"},     // the same second shares it
+               {1, "c"},     // one second on: plain stamp
+               {5, "d\n"},   // five on: the gap; the record's own newline adds a line
+               {-100, "e"},  // clock set back: no stamp
+               {100, "f"},   // back at the last stamp, not past it: still none
+               {2, "g"}};    // past it: the gap since the last stamp
   for (const auto& s : steps) {
     fake_now += s.advance;
     fprintf_klaxo(1, "%s", s.text);

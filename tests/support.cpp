@@ -43,7 +43,8 @@ std::size_t count_of(std::string_view hay, std::string_view needle) {
 std::vector<int> fds_of(pid_t pid, const std::string& path) {
   std::vector<int> out;
   std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+  for (const auto& e :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
     if (path.empty() || std::filesystem::read_symlink(e.path(), ec).string() == path)
       out.push_back(std::stoi(e.path().filename().string()));
   std::sort(out.begin(), out.end());
@@ -81,8 +82,7 @@ Process::Process(const std::string& binary, const std::vector<std::string>& args
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(s, SIG_DFL);
-    if (::chdir(dir_.c_str()) != 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-        ::dup2(err, 2) < 0)
+    if (::chdir(dir_.c_str()) != 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
       ::_exit(126);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
@@ -154,40 +154,23 @@ ToolResult run_tool(const std::string& binary, const std::vector<std::string>& a
 
 // --- the daemon --------------------------------------------------------------
 
-Daemon::Daemon(Options o, bool gated) : p(client::platform_at(tmp.path)) {
+Daemon::Daemon(Options o, const Before& before) : p(client::platform_at(tmp.path)) {
   o.env.emplace_back("DRAVIK_PLATFORM_DIR", tmp.path);
-  std::string binary = daemon_binary();
-  if (gated) {
-    // A wrapper that waits on the FIFO "gate" before it becomes the daemon.
-    o.env.emplace_back("GATED_DAEMON", binary);
-    binary = tmp.path + "/gated";
-    std::ofstream(binary) << "#!/bin/sh\nmkfifo gate || exit 126\nread -r go < gate\n"
-                             "exec \"$GATED_DAEMON\" \"$@\"\n";
-    ::chmod(binary.c_str(), 0700);
-  }
-  proc = std::make_unique<Process>(binary, o.args, o.env, tmp.path, "daemon");
+  if (before) before(p);
+  proc = std::make_unique<Process>(daemon_binary(), o.args, o.env, tmp.path, "daemon");
 }
 
 Daemon::~Daemon() {
   proc.reset();  // stopped and reaped: its output is complete
   const std::string e = client::read_file(tmp.path + "/daemon.err").value_or("");
-  for (std::string_view mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"})
+  for (std::string_view mark :
+       {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"})
     if (has(e, mark)) ADD_FAILURE() << "the daemon reported: " << mark;
   if (::testing::Test::HasFailure())
     std::cerr << "---- daemon standard output ----\n"
               << client::read_file(tmp.path + "/daemon.out").value_or("")
-              << "\n---- daemon standard error ----\n" << e << "\n---- end ----" << std::endl;
-}
-
-bool Daemon::open_gate() {
-  const std::string gate = tmp.path + "/gate";
-  int fd = -1;
-  if (!client::wait_for([&] { return (fd = ::open(gate.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; },
-                        kWait))
-    return false;
-  const bool ok = ::write(fd, "go\n", 3) == 3;
-  ::close(fd);
-  return ok;
+              << "\n---- daemon standard error ----\n"
+              << e << "\n---- end ----" << std::endl;
 }
 
 namespace {
@@ -207,7 +190,9 @@ bool blocked_in_select(pid_t pid) {
 }  // namespace
 
 bool Daemon::idle(std::size_t passes) {
-  auto is_idle = [&] { return count_of(out(), kReady) >= passes && blocked_in_select(proc->pid()); };
+  auto is_idle = [&] {
+    return count_of(out(), kReady) >= passes && blocked_in_select(proc->pid());
+  };
   client::wait_for([&] { return is_idle() || !proc->running(); }, kWait);
   return proc->running() && is_idle();
 }
@@ -223,11 +208,10 @@ bool Daemon::shaken() {
 
 // --- one message at a time ------------------------------------------------------
 
-Daemon& DaemonTest::start(Options o, bool gated) {
-  d_ = std::make_unique<Daemon>(std::move(o), gated);
-  if (!gated) {
-    EXPECT_TRUE(d_->idle(1)) << "the daemon did not start";
-  }
+Daemon& DaemonTest::start(Options o, const Before& before) {
+  d_ = std::make_unique<Daemon>(std::move(o), before);
+  passes_ = 1;
+  EXPECT_TRUE(d_->idle(1)) << "the daemon did not start";
   mark_ = d_->out().size();
   return *d_;
 }
@@ -262,8 +246,9 @@ void DaemonTest::notify(std::uint32_t opcode, const Buf& payload) {
 
 void DaemonTest::from_dpp(std::uint16_t core, std::uint16_t opcode, const Buf& payload) {
   int err = EAGAIN;
-  client::wait_for([&] { return (err = client::dpp_send(p(), core, 39, 0, opcode, payload)) != EAGAIN; },
-                   kWait, 1ms);
+  client::wait_for(
+      [&] { return (err = client::dpp_send(p(), core, 39, 0, opcode, payload)) != EAGAIN; }, kWait,
+      1ms);
   EXPECT_EQ(err, 0);
   settle();
 }
@@ -277,15 +262,15 @@ std::unique_ptr<client::FakeDppEndpoint> DaemonTest::endpoint(std::uint16_t core
                                       const std::vector<Buf>& payloads) {
   auto got = e.drain();
   if (got.size() != payloads.size())
-    return ::testing::AssertionFailure() << got.size() << " frames at core " << e.where.core
-                                         << ", expected " << payloads.size();
+    return ::testing::AssertionFailure()
+           << got.size() << " frames at core " << e.where.core << ", expected " << payloads.size();
   for (std::size_t i = 0; i < got.size(); ++i) {
     const XipcAddr& s = got[i].sender;
     if (s.family != AF_XIPC || s.core != 0 || s.module != kXipcModuleDaemon || s.port != 1024 ||
         s.opcode != opcode || s.length != payloads[i].size())
-      return ::testing::AssertionFailure() << "frame " << i << " from module " << s.module
-                                           << " port " << s.port << " opcode " << s.opcode
-                                           << " length " << s.length;
+      return ::testing::AssertionFailure()
+             << "frame " << i << " from module " << s.module << " port " << s.port << " opcode "
+             << s.opcode << " length " << s.length;
     auto [a, b] = std::mismatch(got[i].payload.begin(), got[i].payload.end(), payloads[i].begin(),
                                 payloads[i].end());
     if (a != got[i].payload.end() || b != payloads[i].end())

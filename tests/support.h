@@ -13,6 +13,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -101,12 +102,14 @@ struct Options {
   Options& set(std::string k, std::string v) { return env.emplace_back(k, v), *this; }
 };
 
-// The daemon in a fresh platform directory that is also its working
-// directory. `gated` holds it back until open_gate(), so that endpoints the
-// test binds exist before its start-up broadcast.
+// Runs in the fresh platform directory before the daemon starts, e.g. to
+// bind DPP endpoints that its start-up broadcast must find.
+using Before = std::function<void(const client::PlatformDir&)>;
+
+// The daemon in a fresh platform directory that is also its working directory.
 class Daemon {
  public:
-  explicit Daemon(Options o = {}, bool gated = false);
+  explicit Daemon(Options o = {}, const Before& before = {});
   ~Daemon();
   client::TempDir tmp{"dvk-"};
   client::PlatformDir p;
@@ -115,7 +118,6 @@ class Daemon {
   const std::string& dir() const { return tmp.path; }
   std::string out() const { return proc->out(); }
   std::string err() const { return proc->err(); }
-  bool open_gate();
   // The daemon has printed the ready line `passes` times and is blocked in
   // select(): everything sent before has been handled.
   bool idle(std::size_t passes);
@@ -131,7 +133,7 @@ class Daemon {
 // last() then holds what it printed for it (without the "VESK Opcode" line).
 class DaemonTest : public ::testing::Test {
  protected:
-  Daemon& start(Options o = {}, bool gated = false);
+  Daemon& start(Options o = {}, const Before& before = {});
   Daemon& d() { return *d_; }
   const client::PlatformDir& p() { return d_->p; }
 

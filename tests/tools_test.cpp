@@ -28,14 +28,18 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
       {ctl, {"log", "categories", "--help"}, 0, "usage: dravikctl log categories on|off"},
       {sim, {"send", "--help"}, 0, "usage: dppsim send"},
       {ctl, {"commands"}, 0, "   8  debug nivo ipstack tcp port N\n"},
-      {ctl, {"--timeout", "200", "--vty", "/dev/null", "debug", "nivo", "ip", "tcp", "port", "3"}, 1,
+      {ctl,
+       {"--timeout", "200", "--vty", "/dev/null", "debug", "nivo", "ip", "tcp", "port", "3"},
+       1,
        "did not answer within 200 ms"},
       {ctl, {"--timeout", "200", "log", "show"}, 1, "did not answer within 200 ms"},
       {ctl, {"release-all"}, 1, "cannot be reached"},
       {ctl, {"notify", "dpp-up", "1"}, 1, "no SAP registered for opcode 7521"},
       {sim, {"send", "text", "--dpp", "1", "hello"}, 1, "is dravik running there?"},
       {ctl, {}, 2, "no command given"},
-      {ctl, {"--vty", "/dev/null", "debug", "nivo", "ipstack", "tpc", "port", "3"}, 2,
+      {ctl,
+       {"--vty", "/dev/null", "debug", "nivo", "ipstack", "tpc", "port", "3"},
+       2,
        "debug nivo ipstack tcp port N   (command 8)"},
       {ctl, {"--vty", "/dev/null", "debug", "nivo", "ipstack", "e", "port", "3"}, 2, "ambiguous"},
       {ctl, {"debug", "nivo", "ipstack", "tcp", "port", "3"}, 2, "--vty PATH"},  // no terminal
@@ -47,7 +51,8 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
       {sim, {"send", "text", "--dpp", "5", "x"}, 2, "1 to 4"},
       {sim, {"send", "text", "--dpp", "1", "--core", "4", "x"}, 2, "cores 0 to 3"},
       {sim, {"send", "log", "--dpp", "1", "x"}, 2, "--category"},
-      {sim, {"send", "text", "--dpp", "1", "--length", "x", "y"}, 2, "--length"},
+      {sim, {"send", "text", "--dpp", "1", "--length", "x", "y"}, 2, "--length x: a 32-bit number"},
+      {ctl, {"notify", "feature-failed", "x"}, 2, "takes no words"},
       {sim, {"run", "--dpps", "0"}, 2, "1 to 4"},
       {sim, {"fly"}, 2, "unknown command"}};
   for (const auto& c : cases) {
@@ -58,9 +63,13 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
       EXPECT_TRUE(has(r.err, dead.path)) << r.err;
     }
   }
-  ToolResult r = run(ctl, dead.path, {"commands"});
+  ToolResult r = run(ctl, dead.path + std::string(100, 'd'), {"log", "show"});
+  EXPECT_EQ(r.status, 2);  // a platform directory too long for its sockets
+  EXPECT_TRUE(has(r.err, "does not fit sun_path")) << r.err;
+  r = run(ctl, dead.path, {"commands"});
   EXPECT_EQ(count_of(r.out, "\n"), 122u);  // row 112 repeats row 111's text
-  EXPECT_TRUE(has(r.out, " 111  debug pemra accel fenk N init X targ X write-acc dpp N   (also")) << r.out;
+  EXPECT_TRUE(has(r.out, " 111  debug pemra accel fenk N init X targ X write-acc dpp N   (also"))
+      << r.out;
 }
 
 TEST(Tools, DriveARealDaemon) {
@@ -69,6 +78,9 @@ TEST(Tools, DriveARealDaemon) {
   const std::string& dir = daemon.dir();
   Process dpps(dppsim_binary(), {"run"}, {{"DRAVIK_PLATFORM_DIR", dir}}, dir, "dppsim");
   ASSERT_TRUE(dpps.wait_out("dppsim: ready")) << dpps.err();
+  for (const char* core : {"0.39.0", "15.39.0", "12.66.0"})
+    EXPECT_TRUE(client::path_exists(dir + "/xipc/" + core)) << core;
+  EXPECT_FALSE(client::path_exists(dir + "/xipc/16.39.0"));
   const std::string vty = dir + "/vty";
   touch(vty);
   auto ok = [&](const std::vector<std::string>& args) {
@@ -77,10 +89,13 @@ TEST(Tools, DriveARealDaemon) {
     return r.out;
   };
   EXPECT_EQ(ok({"--vty", vty, "debug", "nivo", "ip", "tcp", "port", "3"}),
-            "debug nivo ipstack tcp port 3: subscribed for terminal " + vty + " (command 8, module 55, sent to core 2)\n");
-  EXPECT_TRUE(dpps.wait_out("[DPP 1 core 2] FlagUpdateMsg on module 55 (nivo ipstack) mask 0x00000040"));
+            "debug nivo ipstack tcp port 3: subscribed for terminal " + vty +
+                " (command 8, module 55, sent to core 2)\n");
+  EXPECT_TRUE(
+      dpps.wait_out("[DPP 1 core 2] FlagUpdateMsg on module 55 (nivo ipstack) mask 0x00000040"));
   // A terminal the daemon cannot open: the listing comes back in the reply.
-  EXPECT_TRUE(has(ok({"--vty", dir + "/no/tty", "show", "debug"}), "vty(" + vty + "):\n\tdebug nivo ipstack tcp port 3\n"));
+  EXPECT_TRUE(has(ok({"--vty", dir + "/no/tty", "show", "debug"}),
+                  "vty(" + vty + "):\n\tdebug nivo ipstack tcp port 3\n"));
   EXPECT_TRUE(has(ok({"--vty", vty, "show", "debug"}), "the listing went to the terminal " + vty));
   EXPECT_EQ(client::read_file(vty), "Current vty(" + vty + "):\n\tdebug nivo ipstack tcp port 3\n");
   ok({"--vty", vty, "no", "debug", "nivo", "ipstack", "tcp", "port", "3"});
@@ -88,9 +103,16 @@ TEST(Tools, DriveARealDaemon) {
   ok({"release-all"});
   EXPECT_TRUE(daemon.idle(6));
 
+  ToolResult sent = run(true, dir, {"send", "text", "--dpp", "2", "--length", "3", "abcdef"});
+  EXPECT_EQ(sent.status, 0) << sent.err;
+  EXPECT_TRUE(has(sent.out, "dppsim: sent 1 ")) << sent.out;
+  EXPECT_TRUE(daemon.idle(7));
+  EXPECT_EQ(client::dbgfac_log_lines(daemon.p), Lines{"ab"});
   ok({"log", "dpps", "on", "1"});
   ok({"log", "categories", "on", "5", "--filters", "1,0x10"});
-  EXPECT_TRUE(dpps.wait_out("[DPP 1 core 0] DppFlagMsg level 6 (INFO) flags 0x00000010 categories 5 filters 5:(1,0x10,0,0)"));
+  EXPECT_TRUE(
+      dpps.wait_out("[DPP 1 core 0] DppFlagMsg level 6 (INFO) flags 0x00000010 categories 5 "
+                    "filters 5:(1,0x10,0,0)"));
   ok({"log", "level", "3"});
   EXPECT_TRUE(dpps.wait_out("DppFlagMsg level 3 (ERR)"));
   ok({"log", "file", "sim"});
@@ -98,8 +120,9 @@ TEST(Tools, DriveARealDaemon) {
   EXPECT_TRUE(has(ok({"notify", "dpp-up", "2"}), "sent to 1 SAP(s) registered for opcode 7521"));
   ok({"notify", "timezone", "UTC"});
   ok({"rebind"});
-  EXPECT_TRUE(daemon.idle(14));
-  for (const char* opcode : {"7521", "3102", "6111"}) EXPECT_TRUE(has(daemon.out(), std::string("VESK Opcode:") + opcode));
+  EXPECT_TRUE(daemon.idle(15));
+  for (const char* opcode : {"7521", "3102", "6111"})
+    EXPECT_TRUE(has(daemon.out(), std::string("VESK Opcode:") + opcode));
 
   ASSERT_EQ(dpps.signal(SIGUSR1), 0);
   EXPECT_TRUE(dpps.wait_out("state of the DPPs (SIGUSR1)"));
@@ -118,16 +141,20 @@ struct Job {
       : r(run_tool("/bin/bash", {MAIN_JOB_SCRIPT}, {{"DRAVIK_BUILD_DIR", build_dir}})) {
     const std::string key = "left for inspection in ";
     if (auto at = r.out.find(key); at != r.out.npos)
-      path = r.out.substr(at + key.size(), r.out.find_first_of(" \n", at + key.size()) - at - key.size());
+      path = r.out.substr(at + key.size(),
+                          r.out.find_first_of(" \n", at + key.size()) - at - key.size());
   }
   ~Job() {
     if (path.starts_with("/tmp/dravik-job.")) client::remove_tree(path);
   }
-  std::string file(const std::string& name) const { return client::read_file(path + "/" + name).value_or(""); }
+  std::string file(const std::string& name) const {
+    return client::read_file(path + "/" + name).value_or("");
+  }
   void expect_no_process_left() const {
     auto pids = client::read_lines(path + "/job.pids");
     EXPECT_FALSE(pids.empty());
-    for (const auto& pid : pids) EXPECT_TRUE(::kill(std::stoi(pid), 0) == -1 && errno == ESRCH) << pid;
+    for (const auto& pid : pids)
+      EXPECT_TRUE(::kill(std::stoi(pid), 0) == -1 && errno == ESRCH) << pid;
   }
 };
 
@@ -138,10 +165,12 @@ TEST(MainJob, RunsTheWholeSessionAndLeavesItsFilesAndNoProcess) {
   for (const char* says : {"== The daemon starts ==", "== The log manager's report ==",
                            "DPP-1 logfile: dbg.1 (line#: ", "dravik ended with status 0"})
     EXPECT_TRUE(has(job.r.out, says)) << says;
-  EXPECT_TRUE(has(job.file("dppsim.out"),
-                  "[DPP 1 core 2] FlagUpdateMsg on module 55 (nivo ipstack) mask 0x00000040 port 3"));
+  EXPECT_TRUE(
+      has(job.file("dppsim.out"),
+          "[DPP 1 core 2] FlagUpdateMsg on module 55 (nivo ipstack) mask 0x00000040 port 3"));
   EXPECT_TRUE(has(job.file("vty"), "\tdebug nivo ipstack tcp port 3\n"));
-  const std::string dbg1 = job.file("fs/cpp/plinder_dpp_logs/dbg.1"), dbg2 = job.file("fs/cpp/plinder_dpp_logs/dbg.2");
+  const std::string dbg1 = job.file("fs/cpp/plinder_dpp_logs/dbg.1"),
+                    dbg2 = job.file("fs/cpp/plinder_dpp_logs/dbg.2");
   EXPECT_TRUE(dbg1.starts_with("#### ") && dbg2.starts_with("#### ")) << dbg1 << dbg2;
   EXPECT_TRUE(has(dbg1, "\ntcp: SYN sent to 10.0.0.2:3260\ntcp: connection established\n")) << dbg1;
   EXPECT_TRUE(has(dbg1, "[DPP1] [RX] Opc: 261  Src: 0x1234  Dst: 0x5678  Size: 64")) << dbg1;
@@ -156,8 +185,11 @@ TEST(MainJob, RunsTheWholeSessionAndLeavesItsFilesAndNoProcess) {
 TEST(MainJob, AFailedStartStopsEverythingTheJobStarted) {
   client::TempDir fake("dvkj-");  // the real tools beside a dravik that ends at once
   for (const std::string tool : {"dravikctl", "dppsim"})
-    ASSERT_EQ(::symlink((std::string(MAIN_JOB_BUILD_DIR) + "/" + tool).c_str(), (fake.path + "/" + tool).c_str()), 0);
-  std::ofstream(fake.path + "/dravik") << "#!/bin/sh\necho 'Passed less than 6 required arguments'\nexit 255\n";
+    ASSERT_EQ(::symlink((std::string(MAIN_JOB_BUILD_DIR) + "/" + tool).c_str(),
+                        (fake.path + "/" + tool).c_str()),
+              0);
+  std::ofstream(fake.path + "/dravik")
+      << "#!/bin/sh\necho 'Passed less than 6 required arguments'\nexit 255\n";
   ASSERT_EQ(::chmod((fake.path + "/dravik").c_str(), 0755), 0);
   Job job(fake.path);
   EXPECT_NE(job.r.status, 0);

@@ -164,11 +164,12 @@ TEST(RequestTest, DebugRequestWithNamesOrWithTheFenkView) {
   r.fenk = 0x11223344;
   r.init_fcid = 0x00A1B2C3;
   r.targ_fcid = 0x00D4E5F6;
-  check_layout("DebugRequest, fenk", r, encode_debug_request, decode_debug_request,
-               image(624, {{0, {0, 0, 0, 101, 5, 1}},
-                           {6, text("/dev/pts/3")},
-                           {116, {0x11, 0x22, 0x33, 0x44, 0, 0xA1, 0xB2, 0xC3, 0, 0xD4, 0xE5, 0xF6}},
-                           {368, text("iqn.tgt")}}));
+  check_layout(
+      "DebugRequest, fenk", r, encode_debug_request, decode_debug_request,
+      image(624, {{0, {0, 0, 0, 101, 5, 1}},
+                  {6, text("/dev/pts/3")},
+                  {116, {0x11, 0x22, 0x33, 0x44, 0, 0xA1, 0xB2, 0xC3, 0, 0xD4, 0xE5, 0xF6}},
+                  {368, text("iqn.tgt")}}));
   for (int id : {92, 99, 102, 109, 120}) EXPECT_TRUE(is_fenk_command(id)) << id;
   for (int id : {91, 98, 103, 108, 121, 25, -92}) EXPECT_FALSE(is_fenk_command(id)) << id;
 
@@ -190,7 +191,8 @@ TEST(RequestTest, SetDebugReadsBytesFourToSevenByType) {
   r.level = 0xFF;           // not part of this type
   r.filters = {1, 2, 3, 0xA0B0C0D0};
   r.name = "/dev/pts/1";
-  const Buf head = {1, 1, 0, 0, 5, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0xA0, 0xB0, 0xC0, 0xD0};
+  const Buf head = {1, 1, 0, 0, 5, 0, 0, 0, 0,    0,    0,    1,
+                    0, 0, 0, 2, 0, 0, 0, 3, 0xA0, 0xB0, 0xC0, 0xD0};
   check_layout("categories", r, encode_set_debug, decode_set_debug,
                image(35, {{0, head}, {24, text("/dev/pts/1")}}), false);
   EXPECT_TRUE(decode_set_debug(encode_set_debug(r)).name_terminated);
@@ -268,8 +270,9 @@ TEST(DppMessageTest, FlagUpdateInItsThreeSessionViews) {
   m.init.fill('i');  // a full 256-byte name
   m.tgt = {};
   std::memcpy(m.tgt.data(), "tgt", 3);
-  check_layout("sess_type 1", m, encode_flag_update, decode_flag_update,
-               image(616, {{0, head}, {12, {0, 0, 0, 1}}, {16, Buf(256, 'i')}, {272, text("tgt")}}));
+  check_layout(
+      "sess_type 1", m, encode_flag_update, decode_flag_update,
+      image(616, {{0, head}, {12, {0, 0, 0, 1}}, {16, Buf(256, 'i')}, {272, text("tgt")}}));
 
   m.sess_type = 2;
   m.init.fill('x');  // not part of this view: must not reach the wire
@@ -277,8 +280,9 @@ TEST(DppMessageTest, FlagUpdateInItsThreeSessionViews) {
   m.fenk = 7;
   m.init_fcid = 0x010203;
   m.targ_fcid = 0x040506;
-  check_layout("sess_type 2", m, encode_flag_update, decode_flag_update,
-               image(616, {{0, head}, {12, {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 7, 0, 1, 2, 3, 0, 4, 5, 6}}}));
+  check_layout(
+      "sess_type 2", m, encode_flag_update, decode_flag_update,
+      image(616, {{0, head}, {12, {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 7, 0, 1, 2, 3, 0, 4, 5, 6}}}));
 }
 
 TEST(DppMessageTest, DppFlagMsgOf472Bytes) {
@@ -289,14 +293,16 @@ TEST(DppMessageTest, DppFlagMsgOf472Bytes) {
   m.filters[0] = {1, 2, 3, 4};
   m.filters[28] = {0xA, 0xB, 0xC, 0xDEADBEEF};
   static_assert(sizeof encode_dpp_flag(m) == 472);
-  check_layout("DppFlagMsg", m, encode_dpp_flag, decode_dpp_flag,
-               image(472, {{0, {29, 6, 0, 0, 0x10, 0, 0, 1}},
-                           {8, {0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4}},
-                           {456, {0, 0, 0, 0xA, 0, 0, 0, 0xB, 0, 0, 0, 0xC, 0xDE, 0xAD, 0xBE, 0xEF}}}));
+  check_layout(
+      "DppFlagMsg", m, encode_dpp_flag, decode_dpp_flag,
+      image(472, {{0, {29, 6, 0, 0, 0x10, 0, 0, 1}},
+                  {8, {0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4}},
+                  {456, {0, 0, 0, 0xA, 0, 0, 0, 0xB, 0, 0, 0, 0xC, 0xDE, 0xAD, 0xBE, 0xEF}}}));
 }
 
 TEST(DppMessageTest, PortDebugTextAndLogRecords) {
-  EXPECT_EQ(encode_port_debug_text(6, "line\n"), image(26, {{8, {0, 0, 0, 6}}, {20, text("line\n")}}));
+  EXPECT_EQ(encode_port_debug_text(6, "line\n"),
+            image(26, {{8, {0, 0, 0, 6}}, {20, text("line\n")}}));
 
   // The header of a TX record as a DPP sends it: 01 85 02 14 00 40 12 34, two
   // bytes not read, 56 78 09 03 00 80, four bytes not read, 44 55 66 77.

@@ -60,7 +60,8 @@ class HostTest : public ::testing::Test {
 };
 
 TEST_F(HostTest, FailListFailsEveryCallOrTheNthOfAnOperationOrOpcode) {
-  use("DRAVIK_FAIL", "vesk_bind@2, bogus ,vesk_options_set:7522@2,vesk_bind@0,fs_stat:3,vesk_recv@,fs_stat");
+  use("DRAVIK_FAIL",
+      "vesk_bind@2, bogus ,vesk_options_set:7522@2,vesk_bind@0,fs_stat:3,vesk_recv@,fs_stat");
   testing::internal::CaptureStderr();
   EXPECT_GE(bind(930), 0);
   errno = 0;
@@ -101,14 +102,20 @@ TEST_F(HostTest, PlatformDirectoryIsGroupOnlyAndOneTooLongIsRefused) {
 }
 
 TEST_F(HostTest, CardTypeFromTheEnvironmentAndAnUnusableOneReported) {
-  for (auto [value, want] : std::vector<std::pair<const char*, std::uint16_t>>{
-           {nullptr, 40}, {"163", 163}, {"0", 0}, {"65535", 65535}, {"65536", 40}, {"", 40}, {"12x", 40}}) {
+  for (auto [value, want] : std::vector<std::pair<const char*, std::uint16_t>>{{nullptr, 40},
+                                                                               {"163", 163},
+                                                                               {"0", 0},
+                                                                               {"65535", 65535},
+                                                                               {"65536", 40},
+                                                                               {"", 40},
+                                                                               {"12x", 40}}) {
     if (value) use("DRAVIK_CARD_ID", value);
     testing::internal::CaptureStderr();
     std::uint16_t id = 1;
     ASSERT_EQ(card_id_get(&id), 0);
     EXPECT_EQ(id, want) << (value ? value : "unset");
-    const bool reported = testing::internal::GetCapturedStderr().find("DRAVIK_CARD_ID") != std::string::npos;
+    const bool reported =
+        testing::internal::GetCapturedStderr().find("DRAVIK_CARD_ID") != std::string::npos;
     EXPECT_EQ(reported, value && want == 40) << value;
   }
 }
@@ -143,7 +150,8 @@ TEST_F(HostTest, CardPathsLeavingTheRootAreRefusedAndLinksWorkUnderARelativeRoot
   const int rc = fs_symlink("/cpp/logs/dbg.1", "/var/log/external/dbg.1");
   ASSERT_EQ(chdir(cwd), 0);
   ASSERT_EQ(rc, 0);
-  EXPECT_EQ(std::filesystem::read_symlink(path("rel/root/var/log/external/dbg.1")), path("rel/root/cpp/logs/dbg.1"));
+  EXPECT_EQ(std::filesystem::read_symlink(path("rel/root/var/log/external/dbg.1")),
+            path("rel/root/cpp/logs/dbg.1"));
   EXPECT_EQ(read(path("rel/root/var/log/external/dbg.1")), "record\n");
   EXPECT_FALSE(std::filesystem::exists(path("x")));
 }
@@ -162,9 +170,15 @@ TEST_F(HostTest, DebugFacilityRecordsTerminalsAndLimits) {
   EXPECT_FALSE(std::filesystem::exists(path("escape.log")));
   EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", "/dev/pts/1\n/x"), -1);
   EXPECT_EQ(read(path("dbgfac/dpp_debug.vtys")), fifo + "\n/no/such/tty\n");
+  struct stat st;
+  ASSERT_EQ(stat(path("dbgfac/dpp_debug.vtys").c_str(), &st), 0);
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 07777, 0640u & ~mask);
   // Eight facilities in all; a ninth takes no terminal.
   for (int i = 1; i < 8; ++i)
-    EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, ("f" + std::to_string(i)).c_str(), "/t"), 0) << i;
+    EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, ("f" + std::to_string(i)).c_str(), "/t"), 0)
+        << i;
   errno = 0;
   EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "f8", "/t"), -1);
   EXPECT_EQ(errno, ENOSPC);
@@ -177,7 +191,8 @@ TEST_F(HostTest, XipcSocketsEndAtDescriptor1023) {
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
   rlimit more = old;
   more.rlim_cur = std::min<rlim_t>(old.rlim_max, 2048);
-  if (more.rlim_cur < 1100 || setrlimit(RLIMIT_NOFILE, &more) != 0) GTEST_SKIP() << "too few descriptors";
+  if (more.rlim_cur < 1100 || setrlimit(RLIMIT_NOFILE, &more) != 0)
+    GTEST_SKIP() << "too few descriptors";
   std::vector<int> held;
   for (int fd = 0; fd < 1022 && (fd = open("/dev/null", O_RDONLY)) >= 0;) held.push_back(fd);
   const int last = xipc_socket(AF_XIPC, SOCK_DGRAM, 0);

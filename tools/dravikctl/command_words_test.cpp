@@ -71,10 +71,12 @@ TEST(CommandWords, AbbreviationsExactWordsNamesAndValueBounds) {
            {"nivo iscsi event port 2 init " + name255 + " tgt b", 25}})
     EXPECT_EQ(must_match(line).id, id) << line;
   MatchedCommand m = must_match("nivo iscsi event port 2 init iqn.host tgt iqn.disk");
-  EXPECT_EQ(std::tie(m.port, m.init, m.tgt), std::make_tuple(std::uint8_t{1}, "iqn.host", "iqn.disk"));
+  EXPECT_EQ(std::tie(m.port, m.init, m.tgt),
+            std::make_tuple(std::uint8_t{1}, "iqn.host", "iqn.disk"));
   EXPECT_EQ(must_match("nivo ipstack tcp port 256").port, 255);
   m = must_match("pemra i-t-nexus fenk 4294967295 init_fcid 0XFFffFFff targ_fcid 0 dpp 2");
-  EXPECT_EQ(std::tie(m.fenk, m.init_fcid, m.port), std::make_tuple(4294967295u, 0xFFFFFFFFu, std::uint8_t{1}));
+  EXPECT_EQ(std::tie(m.fenk, m.init_fcid, m.port),
+            std::make_tuple(4294967295u, 0xFFFFFFFFu, std::uint8_t{1}));
   EXPECT_EQ(canonical_text(must_match("pemra lrtp fenk 7 init_fcid 1a targ_fcid 0x2b pkt dpp 2")),
             "debug pemra lrtp fenk 7 init_fcid 1a targ_fcid 2b pkt-flow dpp 2");
 }
@@ -87,23 +89,23 @@ TEST(CommandWords, AmbiguousUnknownAndBadWordsAreRefusedWithTheNearestCommands) 
     std::vector<std::string> expected = {};
   };
   const auto unknown = MatchFailure::Unknown, bad = MatchFailure::BadValue;
-  for (const Case& c : std::vector<Case>{
-           {"", MatchFailure::Empty},
-           {"nivo ipstack e port 1", MatchFailure::Ambiguous, {2, 3, 22, 23, 49}},
-           {"pemra lrtp re dpp 1", MatchFailure::Ambiguous, {105, 106}},
-           {"nivo ipstack tpc port 3", unknown, {8}},
-           {"nivx ipstack tcp port 3", unknown, {}, {"nivo", "pemra"}},
-           {"nivo ipstack tcp port three", unknown, {}, {"N"}},
-           {"nivo ipstack tcp port", MatchFailure::Incomplete, {}, {"N"}},
-           {"nivo iscsi event port 2 init a", MatchFailure::Incomplete},
-           {"nivo iscsi login port 2 init a tgt b", unknown},
-           {"nivo iscsi event port 2 init " + std::string(256, 'n') + " tgt b", bad},
-           {"nivo ipstack tcp port 0", bad},
-           {"nivo ipstack tcp port 257", bad},
-           {"pemra adap all dpp 0", bad},
-           {"pemra i-t-nexus fenk 4294967296 init_fcid 1 targ_fcid 2 dpp 1", bad},
-           {"pemra i-t-nexus fenk 1 init_fcid 100000000 targ_fcid 2 dpp 1", bad},
-           {"pemra i-t-nexus fenk 1 init_fcid zz targ_fcid 2 dpp 1", unknown}}) {
+  for (const Case& c :
+       std::vector<Case>{{"", MatchFailure::Empty},
+                         {"nivo ipstack e port 1", MatchFailure::Ambiguous, {2, 3, 22, 23, 49}},
+                         {"pemra lrtp re dpp 1", MatchFailure::Ambiguous, {105, 106}},
+                         {"nivo ipstack tpc port 3", unknown, {8}},
+                         {"nivx ipstack tcp port 3", unknown, {}, {"nivo", "pemra"}},
+                         {"nivo ipstack tcp port three", unknown, {}, {"N"}},
+                         {"nivo ipstack tcp port", MatchFailure::Incomplete, {}, {"N"}},
+                         {"nivo iscsi event port 2 init a", MatchFailure::Incomplete},
+                         {"nivo iscsi login port 2 init a tgt b", unknown},
+                         {"nivo iscsi event port 2 init " + std::string(256, 'n') + " tgt b", bad},
+                         {"nivo ipstack tcp port 0", bad},
+                         {"nivo ipstack tcp port 257", bad},
+                         {"pemra adap all dpp 0", bad},
+                         {"pemra i-t-nexus fenk 4294967296 init_fcid 1 targ_fcid 2 dpp 1", bad},
+                         {"pemra i-t-nexus fenk 1 init_fcid 100000000 targ_fcid 2 dpp 1", bad},
+                         {"pemra i-t-nexus fenk 1 init_fcid zz targ_fcid 2 dpp 1", unknown}}) {
     auto r = match(c.line);
     ASSERT_TRUE(std::holds_alternative<MatchError>(r)) << c.line;
     const MatchError& e = std::get<MatchError>(r);
