@@ -22,16 +22,6 @@ extern char** environ;
 
 namespace e2e {
 
-Lines lines_of(std::string_view text) {
-  Lines out;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t nl = std::min(text.find('\n', start), text.size());
-    out.emplace_back(text.substr(start, nl - start));
-    start = nl + 1;
-  }
-  return out;
-}
-
 std::size_t count_of(std::string_view hay, std::string_view needle) {
   std::size_t n = 0;
   for (auto at = hay.find(needle); !needle.empty() && at != hay.npos;

@@ -41,7 +41,6 @@ constexpr unsigned kSap = 930;
 constexpr std::chrono::milliseconds kWait = 10s;
 constexpr std::string_view kReady = "Waiting for a message...";
 
-Lines lines_of(std::string_view text);
 std::size_t count_of(std::string_view hay, std::string_view needle);
 inline bool has(std::string_view hay, std::string_view part) {
   return hay.find(part) != std::string_view::npos;
