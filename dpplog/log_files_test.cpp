@@ -1,19 +1,15 @@
 // What no end-to-end run can steer: the time-stamp rule under a clock the
 // test moves, the ring's wrap at exactly 2 MiB, the release of files still
-// open, a category table that does not hold together, and a request name
-// that a message service leaves without an end.
+// open, and a category table that does not hold together.
 #include "dpplog/log_files.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 
-#include "dpplog/control.h"
 #include "dpplog/manager.h"
-#include "platform/vesk.h"
 
 namespace {
 
@@ -109,22 +105,6 @@ TEST(Manager, InconsistentCategoryTableStopsWithStatus1) {
       },
       ::testing::ExitedWithCode(1),
       "flag 6 is OK\nDPPDEBUG_MGR_ERR: You have inconsistent flag entry \\(7 vs 8\\)!\n$");
-}
-
-// Only a message service that does not zero its payload buffer can deliver
-// a name running to its very end: such a request is refused.
-TEST(Manager, RequestNameWithoutAnEndIsRefused) {
-  auto msg = std::make_unique<vesk_msg_t>();
-  std::memset(msg.get(), 'n', sizeof *msg);
-  msg->opcode = 5000;
-  msg->flags = 0;
-  msg->payload[0] = 4;
-  msg->payload[1] = 1;
-  testing::internal::CaptureStdout();
-  process_vesk_message(msg.get());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "DPPDEBUG_MGR_ERR: SET_DEBUG name without an end, type 4 ignored\n");
-  EXPECT_EQ(output_filename, nullptr);
 }
 
 }  // namespace

@@ -82,26 +82,6 @@ TEST(BigEndianTest, FieldsAreBigEndianAndNothingOutsideTheBufferIsTouched) {
   std::uint8_t raw[4] = {9, 9, 9, 9};
   get_raw(r, 6, raw, 4);
   EXPECT_EQ(Buf(raw, raw + 4), (Buf{0x5A, 0xEE, 0, 0}));
-
-  // Texts stop at their NUL, their field, the buffer or the destination.
-  Buf b = {'a', 'b', 0, 'c', 'd', 'e', 'f'};
-  char dst[8];
-  EXPECT_TRUE(get_text(b, 0, 7, dst, sizeof dst));
-  EXPECT_STREQ(dst, "ab");
-  EXPECT_FALSE(get_text(b, 3, 3, dst, sizeof dst));
-  EXPECT_STREQ(dst, "cde");
-  EXPECT_FALSE(get_text(b, 3, 100, dst, 4));
-  EXPECT_STREQ(dst, "cde");
-  EXPECT_FALSE(get_text(b, 3, 100, dst, sizeof dst));
-  EXPECT_STREQ(dst, "cdef");
-  EXPECT_FALSE(get_text(b, 50, 4, dst, sizeof dst));
-  EXPECT_STREQ(dst, "");
-  Buf f(6, 0xEE);
-  put_text(MutBytes(f.data(), 5), 1, 4, "xy");
-  EXPECT_EQ(f, (Buf{0xEE, 'x', 'y', 0, 0, 0xEE}));
-  put_text(MutBytes(f.data(), 5), 1, 4, "123456");  // cut to the field, no NUL
-  put_text(MutBytes(f.data(), 5), 2, 4, "zz");      // field past the buffer: dropped
-  EXPECT_EQ(f, (Buf{0xEE, '1', '2', '3', '4', 0xEE}));
 }
 
 // --- frames and addresses -------------------------------------------------------
@@ -170,16 +150,6 @@ TEST(RequestTest, DebugRequestWithNamesOrWithTheFenkView) {
                   {6, text("/dev/pts/3")},
                   {116, {0x11, 0x22, 0x33, 0x44, 0, 0xA1, 0xB2, 0xC3, 0, 0xD4, 0xE5, 0xF6}},
                   {368, text("iqn.tgt")}}));
-  for (int id : {92, 99, 102, 109, 120}) EXPECT_TRUE(is_fenk_command(id)) << id;
-  for (int id : {91, 98, 103, 108, 121, 25, -92}) EXPECT_FALSE(is_fenk_command(id)) << id;
-
-  // A terminal without a NUL is cut at its 106-byte field.
-  Buf b(624, 0);
-  std::fill(b.begin() + 6, b.begin() + 113, 'T');
-  DebugRequest d = decode_debug_request(b);
-  EXPECT_FALSE(d.term_terminated);
-  EXPECT_EQ(std::string(d.term), std::string(106, 'T'));
-  EXPECT_TRUE(decode_debug_request(Bytes(encode_debug_request(r).data(), 50)).term_terminated);
 }
 
 TEST(RequestTest, SetDebugReadsBytesFourToSevenByType) {
@@ -241,19 +211,6 @@ TEST(RequestTest, DppNotifications) {
                             {12, {2}},
                             {16, {0, 1, 0, 0, 0, 0, 0, 2, 2, 3, 0, 0, 4, 5, 6, 7}}});
   check_layout("feature complete", c, encode_feature_complete, decode_feature_complete, complete);
-
-  // A count larger than the payload reads the missing entries as zero.
-  Buf b = encode_feature_rqst(q);
-  b[56] = 255;
-  q = decode_feature_rqst(b);
-  EXPECT_EQ(q.count, 255);
-  EXPECT_EQ(q.dpps[2], 3);
-  EXPECT_EQ(q.dpps[254], 0);
-  complete[12] = 200;
-  c = decode_feature_complete(complete);
-  EXPECT_EQ(c.count, 200);
-  EXPECT_EQ(c.entries[1].status, 0x04050607u);
-  EXPECT_EQ(c.entries[199].status, 0u);
 }
 
 // --- messages to and from the DPPs ----------------------------------------------
@@ -310,17 +267,7 @@ TEST(DppMessageTest, PortDebugTextAndLogRecords) {
                       0x78, 0x09, 0x03, 0x00, 0x80, 0xEE, 0xEE, 0xEE, 0xEE, 0x44, 0x55,
                       0x66, 0x77, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
   IpcMsgHeader h = decode_ipc_header(image(52, {{20, header}}));
-  EXPECT_EQ(h.opc, 0x0185);
-  EXPECT_EQ(h.ver, 2);
-  EXPECT_EQ(h.ctrl, 0x14);
-  EXPECT_EQ(h.size, 64);
-  EXPECT_EQ(h.src, 0x1234);
-  EXPECT_EQ(h.dst, 0x5678);
-  EXPECT_EQ(h.status, 9);
-  EXPECT_EQ(h.queue, 3);
-  EXPECT_EQ(h.frm_len, 0x80);
-  EXPECT_EQ(h.frm_ptr, 0x44556677u);
-  // The encoder writes the same bytes, the unread ones zero.
+  // Decoded and encoded again: the same bytes, the unread ones zero.
   Buf unread = header;
   std::replace(unread.begin(), unread.end(), std::uint8_t{0xEE}, std::uint8_t{0});
   EXPECT_EQ(encode_dpp_log(0x80000000, 0x81, h, "hi"),

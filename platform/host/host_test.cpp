@@ -99,16 +99,20 @@ TEST_F(HostTest, PlatformDirectoryIsGroupOnlyAndOneTooLongIsRefused) {
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find("DRAVIK_PLATFORM_DIR"), std::string::npos) << said;
   EXPECT_NE(said.find(deep), std::string::npos) << said;
+  use("DRAVIK_PLATFORM_DIR", "/dev/null/dir");  // cannot be created
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vesk_bind(2, 930, nullptr, "RECV"), -1);
+  EXPECT_EQ(errno, ENOTDIR);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot use DRAVIK_PLATFORM_DIR"),
+            std::string::npos);
 }
 
 TEST_F(HostTest, CardTypeFromTheEnvironmentAndAnUnusableOneReported) {
-  for (auto [value, want] : std::vector<std::pair<const char*, std::uint16_t>>{{nullptr, 40},
-                                                                               {"163", 163},
-                                                                               {"0", 0},
-                                                                               {"65535", 65535},
-                                                                               {"65536", 40},
-                                                                               {"", 40},
-                                                                               {"12x", 40}}) {
+  const char* values[] = {nullptr, "163", "0", "65535", "65536", "", "12x"};
+  const std::uint16_t ids[] = {40, 163, 0, 65535, 40, 40, 40};
+  for (int i = 0; i < 7; ++i) {
+    const char* value = values[i];
+    const std::uint16_t want = ids[i];
     if (value) use("DRAVIK_CARD_ID", value);
     testing::internal::CaptureStderr();
     std::uint16_t id = 1;
