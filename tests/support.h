@@ -8,14 +8,24 @@
 // daemon's output. Waits poll with a deadline; none sleeps a fixed time.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/types.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +37,8 @@
 #include "tools/client/vesk_client.h"
 #include "tools/client/xipc_peer.h"
 #include "wire/vesk_frame.h"
+
+extern char** environ;
 
 namespace e2e {
 
@@ -41,14 +53,27 @@ constexpr unsigned kSap = 930;
 constexpr std::chrono::milliseconds kWait = 10s;
 constexpr std::string_view kReady = "Waiting for a message...";
 
-std::size_t count_of(std::string_view hay, std::string_view needle);
-inline bool has(std::string_view hay, std::string_view part) {
-  return hay.find(part) != std::string_view::npos;
+inline std::size_t count_of(std::string_view hay, std::string_view needle) {
+  std::size_t n = 0;
+  for (auto at = hay.find(needle); !needle.empty() && at != hay.npos;
+       at = hay.find(needle, at + needle.size()))
+    ++n;
+  return n;
 }
-// The daemon's descriptors open on path (all of them when path is empty).
-std::vector<int> fds_of(pid_t pid, const std::string& path = {});
+inline bool has(std::string_view hay, std::string_view part) { return hay.find(part) != hay.npos; }
+// The descriptors a process holds open on path (all of them when path is empty).
+inline std::vector<int> fds_of(pid_t pid, const std::string& path = {}) {
+  std::vector<int> out;
+  std::error_code ec;
+  for (const auto& e :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+    if (path.empty() || std::filesystem::read_symlink(e.path(), ec).string() == path)
+      out.push_back(std::stoi(e.path().filename().string()));
+  std::sort(out.begin(), out.end());
+  return out;
+}
 // Creates an empty regular file: a terminal stand-in that can be opened.
-void touch(const std::string& path);
+inline void touch(const std::string& path) { std::ofstream(path).flush(); }
 
 // A program started in a process group of its own, in `dir`, with standard
 // input from /dev/null and its output in dir/<name>.out and .err. The
@@ -56,26 +81,83 @@ void touch(const std::string& path);
 class Process {
  public:
   Process(const std::string& binary, const std::vector<std::string>& args, const Env& env,
-          std::string dir, std::string name);
-  ~Process();  // stops the group and reaps the child
+          std::string dir, std::string name)
+      : base_(dir + "/" + name) {
+    std::vector<std::string> argv_s{binary}, env_s;
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    for (char** e = environ; *e; ++e)
+      if (!std::string_view(*e).starts_with("DRAVIK_")) env_s.emplace_back(*e);
+    for (const auto& [k, v] : env) env_s.push_back(k + "=" + v);
+    std::vector<char*> argv, envp;
+    for (auto& a : argv_s) argv.push_back(a.data());
+    for (auto& e : env_s) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    // Prepared here: after fork the child makes async-signal-safe calls only.
+    int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int out = ::open((base_ + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int err = ::open((base_ + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (in < 0 || out < 0 || err < 0) throw std::runtime_error("cannot create output in " + dir);
+    std::fflush(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::setpgid(0, 0);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::signal(s, SIG_DFL);
+      if (::chdir(dir.c_str()) != 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+          ::dup2(err, 2) < 0)
+        ::_exit(126);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    ::setpgid(pid_, pid_);  // also here, so the group exists before any kill
+    for (int fd : {in, out, err}) ::close(fd);
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+  }
+  // Stops the group (a sanitizer build's leak check at exit takes seconds).
+  ~Process() {
+    if (reap(false)) return;
+    ::kill(-pid_, SIGTERM);
+    ::kill(-pid_, SIGCONT);  // a test may have left it stopped
+    if (!wait_exit(20s)) ::kill(-pid_, SIGKILL);
+    reap(true);
+  }
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
-  std::string out() const;
-  std::string err() const;
+  std::string out() const { return client::read_file(base_ + ".out").value_or(""); }
+  std::string err() const { return client::read_file(base_ + ".err").value_or(""); }
   pid_t pid() const { return pid_; }
-  bool running();
+  bool running() { return !reap(false); }
   // The exit status, 128 + the signal for a child killed by one; nothing
   // when it has not ended within timeout.
-  std::optional<int> wait_exit(std::chrono::milliseconds timeout = kWait);
-  int signal(int signo);  // 0, or the errno of kill()
-  // Polls until the output holds text `times` times; false at the deadline or
-  // once the child has ended without writing it.
-  bool wait_out(std::string_view text, std::size_t times = 1);
+  std::optional<int> wait_exit(std::chrono::milliseconds timeout = kWait) {
+    client::wait_for([&] { return reap(false); }, timeout, 2ms);
+    return status_;
+  }
+  int signal(int signo) { return status_ ? ESRCH : ::kill(pid_, signo) == 0 ? 0 : errno; }
+  // Polls until the output holds text `times` times; false at the deadline
+  // or once the child has ended without writing it.
+  bool wait_out(std::string_view text, std::size_t times = 1) {
+    auto seen = [&] { return count_of(out(), text) >= times; };
+    client::wait_for([&] { return seen() || !running(); }, kWait);
+    return seen();
+  }
 
  private:
-  bool reap(bool block);
-  std::string dir_, name_;
+  bool reap(bool block) {
+    if (status_) return true;
+    int st = 0;
+    pid_t r;
+    do r = ::waitpid(pid_, &st, block ? 0 : WNOHANG);
+    while (r < 0 && errno == EINTR);
+    if (r != pid_) return false;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return true;
+  }
+  std::string base_;
   pid_t pid_ = -1;
   std::optional<int> status_;
 };
@@ -84,13 +166,13 @@ struct ToolResult {
   int status = -1;
   std::string out, err;
 };
-// The binaries of this build.
-std::string daemon_binary();
-std::string dravikctl_binary();
-std::string dppsim_binary();
 // Runs a tool to its end (killed after 30 s) in a scratch directory.
-ToolResult run_tool(const std::string& binary, const std::vector<std::string>& args,
-                    const Env& env);
+inline ToolResult run_tool(const std::string& binary, const std::vector<std::string>& args,
+                           const Env& env) {
+  client::TempDir scratch("dvkt-");
+  Process tool(binary, args, env, scratch.path, "tool");
+  return {tool.wait_exit(30s).value_or(-1), tool.out(), tool.err()};
+}
 
 struct Options {
   std::vector<std::string> args = {"1", "0", "0", "100", "x"};
@@ -108,8 +190,23 @@ using Before = std::function<void(const client::PlatformDir&)>;
 // The daemon in a fresh platform directory that is also its working directory.
 class Daemon {
  public:
-  explicit Daemon(Options o = {}, const Before& before = {});
-  ~Daemon();
+  explicit Daemon(Options o = {}, const Before& before = {}) : p(client::platform_at(tmp.path)) {
+    o.env.emplace_back("DRAVIK_PLATFORM_DIR", tmp.path);
+    if (before) before(p);
+    proc = std::make_unique<Process>(DRAVIK_BINARY, o.args, o.env, tmp.path, "daemon");
+  }
+  ~Daemon() {
+    proc.reset();  // stopped and reaped: its output is complete
+    const std::string e = client::read_file(tmp.path + "/daemon.err").value_or("");
+    for (std::string_view mark :
+         {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"})
+      if (has(e, mark)) ADD_FAILURE() << "the daemon reported: " << mark;
+    if (::testing::Test::HasFailure())
+      std::cerr << "---- daemon standard output ----\n"
+                << client::read_file(tmp.path + "/daemon.out").value_or("")
+                << "\n---- daemon standard error ----\n"
+                << e << "\n---- end ----" << std::endl;
+  }
   client::TempDir tmp{"dvk-"};
   client::PlatformDir p;
   std::unique_ptr<Process> proc;
@@ -119,12 +216,36 @@ class Daemon {
   std::string err() const { return proc->err(); }
   // The daemon has printed the ready line `passes` times and is blocked in
   // select(): everything sent before has been handled.
-  bool idle(std::size_t passes);
+  bool idle(std::size_t passes) {
+    auto is_idle = [&] { return count_of(out(), kReady) >= passes && waiting(); };
+    client::wait_for([&] { return is_idle() || !proc->running(); }, kWait);
+    return proc->running() && is_idle();
+  }
   // The system manager has its handshake and the SAP is bound (card 163,
   // whose standard output stays buffered).
-  bool shaken();
+  bool shaken() {
+    auto done = [&] {
+      auto log = client::corvan_log_lines(p);
+      return std::find(log.begin(), log.end(), "handshake 84") != log.end() &&
+             client::path_exists(client::vesk_path(p, kSap));
+    };
+    return client::wait_for([&] { return done() || !proc->running(); }, kWait) && done();
+  }
   std::optional<int> wait_exit() { return proc->wait_exit(20s); }
-  std::string card_path(std::string_view p) const { return client::fs_path(this->p, p); }
+  std::string card_path(std::string_view path) const { return client::fs_path(p, path); }
+
+ private:
+  // The first field of /proc/<pid>/syscall is the system call the process is
+  // blocked in; the C library's select() is pselect6 on most architectures.
+  bool waiting() {
+    auto text = client::read_file("/proc/" + std::to_string(proc->pid()) + "/syscall");
+    if (!text || text->empty()) return true;  // /proc does not tell
+    long nr = std::strtol(text->c_str(), nullptr, 10);
+#ifdef SYS_select
+    if (nr == SYS_select) return true;
+#endif
+    return nr == SYS_pselect6;
+  }
 };
 
 // A test with one daemon, driven one message at a time: each call returns
@@ -132,24 +253,58 @@ class Daemon {
 // last() then holds what it printed for it (without the "VESK Opcode" line).
 class DaemonTest : public ::testing::Test {
  protected:
-  Daemon& start(Options o = {}, const Before& before = {});
+  Daemon& start(Options o = {}, const Before& before = {}) {
+    d_ = std::make_unique<Daemon>(std::move(o), before);
+    passes_ = 1;
+    EXPECT_TRUE(d_->idle(1)) << "the daemon did not start";
+    mark_ = d_->out().size();
+    return *d_;
+  }
   Daemon& d() { return *d_; }
   const client::PlatformDir& p() { return d_->p; }
 
   // A request answered on a socket of its own (reply nothing when none came).
   std::optional<wire::VeskReplyFrame> ask(std::uint32_t opcode, const Buf& payload,
-                                          std::uint32_t tag = 0);
+                                          std::uint32_t tag = 0) {
+    auto r = client::request(p(), kSap, opcode, payload, kWait, 0, tag);
+    settle();
+    return r;
+  }
   // A message from an unbound socket: nothing can be answered.
-  void tell(std::uint32_t opcode, const Buf& payload = {}, std::uint32_t flags = 0);
+  void tell(std::uint32_t opcode, const Buf& payload = {}, std::uint32_t flags = 0) {
+    EXPECT_EQ(client::send_unbound(p(), kSap, opcode, payload, flags), 0);
+    settle();
+  }
   // A notification to every SAP registered for it.
-  void notify(std::uint32_t opcode, const Buf& payload);
+  void notify(std::uint32_t opcode, const Buf& payload) {
+    EXPECT_EQ(client::notify(p(), opcode, payload), 1) << opcode;
+    settle();
+  }
   // A datagram from a DPP core's module 39, again while the daemon's queue is full.
-  void from_dpp(std::uint16_t core, std::uint16_t opcode, const Buf& payload);
+  void from_dpp(std::uint16_t core, std::uint16_t opcode, const Buf& payload) {
+    int err = EAGAIN;
+    client::wait_for(
+        [&] { return (err = client::dpp_send(p(), core, 39, 0, opcode, payload)) != EAGAIN; },
+        kWait, 1ms);
+    EXPECT_EQ(err, 0);
+    settle();
+  }
   // Waits for `messages` more passes; what they printed goes into last().
-  void settle(std::size_t messages = 1);
+  void settle(std::size_t messages = 1) {
+    passes_ += messages;
+    EXPECT_TRUE(d_->idle(passes_)) << "the daemon did not come back after message " << passes_ - 1;
+    std::string all = d_->out();
+    last_ = all.substr(std::min(mark_, all.size()));
+    mark_ = all.size();
+    const std::string ready = std::string(kReady) + "\n";
+    if (last_.ends_with(ready)) last_.erase(last_.size() - ready.size());
+    if (last_.starts_with("VESK Opcode:")) last_.erase(0, last_.find('\n') + 1);
+  }
   const std::string& last() const { return last_; }
   // A fake DPP service at xipc/<core>.<module>.0.
-  std::unique_ptr<client::FakeDppEndpoint> endpoint(std::uint16_t core, std::uint16_t module);
+  std::unique_ptr<client::FakeDppEndpoint> endpoint(std::uint16_t core, std::uint16_t module) {
+    return std::make_unique<client::FakeDppEndpoint>(p(), client::XipcEndpoint{core, module, 0});
+  }
 
   std::unique_ptr<Daemon> d_;
   std::size_t passes_ = 1;
@@ -160,20 +315,56 @@ class DaemonTest : public ::testing::Test {
 // Checks every frame queued at the endpoint is exactly the payloads
 // expected, in order, each from the daemon's own endpoint (module 37, port
 // 1024) with the opcode given.
-::testing::AssertionResult got_frames(client::FakeDppEndpoint& e, std::uint16_t opcode,
-                                      const std::vector<Buf>& payloads);
+inline ::testing::AssertionResult got_frames(client::FakeDppEndpoint& e, std::uint16_t opcode,
+                                             const std::vector<Buf>& payloads) {
+  auto got = e.drain();
+  if (got.size() != payloads.size())
+    return ::testing::AssertionFailure()
+           << got.size() << " frames at core " << e.where.core << ", expected " << payloads.size();
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    const XipcAddr& s = got[i].sender;
+    if (s.family != AF_XIPC || s.core != 0 || s.module != kXipcModuleDaemon || s.port != 1024 ||
+        s.opcode != opcode || s.length != payloads[i].size() || got[i].payload != payloads[i])
+      return ::testing::AssertionFailure()
+             << "frame " << i << " at core " << e.where.core << " from module " << s.module
+             << " port " << s.port << " opcode " << s.opcode << " differs";
+  }
+  return ::testing::AssertionSuccess();
+}
 
-// A pseudo-terminal in raw mode: the daemon opens `path`, the test reads
-// what it writes from the master side.
+// A pseudo-terminal in raw mode (no newline or tab translation): the daemon
+// opens `path`, the test reads what it writes from the master side.
 struct Pty {
   int master = -1, slave = -1;
   std::string path;
-  Pty();
-  ~Pty();
+  Pty() {
+    termios raw{};
+    cfmakeraw(&raw);
+    char name[128] = {};
+    if (::openpty(&master, &slave, name, &raw, nullptr) != 0)
+      throw std::runtime_error("openpty failed");
+    path = name;
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+  }
+  ~Pty() {
+    ::close(master);
+    ::close(slave);
+  }
   Pty(const Pty&) = delete;
   Pty& operator=(const Pty&) = delete;
   // Reads until what came ends with `tail` or the wait is over.
-  std::string read_until(std::string_view tail);
+  std::string read_until(std::string_view tail) {
+    std::string got;
+    client::wait_for(
+        [&] {
+          char chunk[4096];
+          for (ssize_t r; (r = ::read(master, chunk, sizeof chunk)) > 0;)
+            got.append(chunk, static_cast<std::size_t>(r));
+          return got.ends_with(tail);
+        },
+        kWait, 2ms);
+    return got;
+  }
 };
 
 }  // namespace e2e

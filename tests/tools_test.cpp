@@ -12,7 +12,7 @@ namespace e2e {
 namespace {
 
 ToolResult run(bool sim, const std::string& dir, const std::vector<std::string>& args) {
-  return run_tool(sim ? dppsim_binary() : dravikctl_binary(), args, {{"DRAVIK_PLATFORM_DIR", dir}});
+  return run_tool(sim ? DPPSIM_BINARY : DRAVIKCTL_BINARY, args, {{"DRAVIK_PLATFORM_DIR", dir}});
 }
 
 TEST(Tools, ExitStatusesAndWhatTheySay) {
@@ -76,7 +76,7 @@ TEST(Tools, DriveARealDaemon) {
   Daemon daemon;
   ASSERT_TRUE(daemon.idle(1));
   const std::string& dir = daemon.dir();
-  Process dpps(dppsim_binary(), {"run"}, {{"DRAVIK_PLATFORM_DIR", dir}}, dir, "dppsim");
+  Process dpps(DPPSIM_BINARY, {"run"}, {{"DRAVIK_PLATFORM_DIR", dir}}, dir, "dppsim");
   ASSERT_TRUE(dpps.wait_out("dppsim: ready")) << dpps.err();
   for (const char* core : {"0.39.0", "15.39.0", "12.66.0"})
     EXPECT_TRUE(client::path_exists(dir + "/xipc/" + core)) << core;
