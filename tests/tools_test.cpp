@@ -115,13 +115,10 @@ TEST(Tools, DriveARealDaemon) {
                     "filters 5:(1,0x10,0,0)"));
   ok({"log", "level", "3"});
   EXPECT_TRUE(dpps.wait_out("DppFlagMsg level 3 (ERR)"));
-  ok({"log", "file", "sim"});
-  EXPECT_TRUE(has(ok({"log", "show"}), "DPP-1 logfile: sim.1 (line#: 0, size: 0)\n"));
   EXPECT_TRUE(has(ok({"notify", "dpp-up", "2"}), "sent to 1 SAP(s) registered for opcode 7521"));
-  ok({"notify", "timezone", "UTC"});
   ok({"rebind"});
-  EXPECT_TRUE(daemon.idle(15));
-  for (const char* opcode : {"7521", "3102", "6111"})
+  EXPECT_TRUE(daemon.idle(12));
+  for (const char* opcode : {"7521", "6111"})
     EXPECT_TRUE(has(daemon.out(), std::string("VESK Opcode:") + opcode));
 
   ASSERT_EQ(dpps.signal(SIGUSR1), 0);
@@ -180,23 +177,6 @@ TEST(MainJob, RunsTheWholeSessionAndLeavesItsFilesAndNoProcess) {
   job.expect_no_process_left();
   for (const char* endpoint : {"vesk/930", "xipc/0.37.1024", "xipc/2.39.0"})
     EXPECT_FALSE(client::path_exists(job.path + "/" + endpoint)) << endpoint;
-}
-
-TEST(MainJob, AFailedStartStopsEverythingTheJobStarted) {
-  client::TempDir fake("dvkj-");  // the real tools beside a dravik that ends at once
-  for (const std::string tool : {"dravikctl", "dppsim"})
-    ASSERT_EQ(::symlink((std::string(MAIN_JOB_BUILD_DIR) + "/" + tool).c_str(),
-                        (fake.path + "/" + tool).c_str()),
-              0);
-  std::ofstream(fake.path + "/dravik")
-      << "#!/bin/sh\necho 'Passed less than 6 required arguments'\nexit 255\n";
-  ASSERT_EQ(::chmod((fake.path + "/dravik").c_str(), 0755), 0);
-  Job job(fake.path);
-  EXPECT_NE(job.r.status, 0);
-  EXPECT_TRUE(has(job.r.out, "main job FAILED")) << job.r.out;
-  EXPECT_TRUE(has(job.r.err, "dravik has ended unexpectedly")) << job.r.err;
-  ASSERT_FALSE(job.path.empty()) << job.r.out;
-  job.expect_no_process_left();
 }
 
 }  // namespace

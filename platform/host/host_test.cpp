@@ -124,7 +124,7 @@ TEST_F(HostTest, CardTypeFromTheEnvironmentAndAnUnusableOneReported) {
   }
 }
 
-TEST_F(HostTest, CardPathsLeavingTheRootAreRefusedAndLinksWorkUnderARelativeRoot) {
+TEST_F(HostTest, CardPathsLeavingTheRootAreRefused) {
   struct stat st;
   const std::vector<std::function<bool()>> escapes = {
       [] { return fs_fopen("/cpp/plinder_dpp_logs/../../../x", "w") == nullptr; },
@@ -142,21 +142,6 @@ TEST_F(HostTest, CardPathsLeavingTheRootAreRefusedAndLinksWorkUnderARelativeRoot
   EXPECT_EQ(fs_fopen(("/cpp/" + std::string(5000, 'n')).c_str(), "w"), nullptr);
   EXPECT_EQ(errno, ENAMETOOLONG);
 
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir(dir_.c_str()), 0);
-  use("DRAVIK_FS_ROOT", "rel/root");
-  ASSERT_EQ(fs_mkdir("/cpp/logs/", 0755), 0);
-  FILE* f = fs_fopen("/cpp/./logs//dbg.1", "w");
-  ASSERT_NE(f, nullptr);
-  std::fputs("record\n", f);
-  std::fclose(f);
-  const int rc = fs_symlink("/cpp/logs/dbg.1", "/var/log/external/dbg.1");
-  ASSERT_EQ(chdir(cwd), 0);
-  ASSERT_EQ(rc, 0);
-  EXPECT_EQ(std::filesystem::read_symlink(path("rel/root/var/log/external/dbg.1")),
-            path("rel/root/cpp/logs/dbg.1"));
-  EXPECT_EQ(read(path("rel/root/var/log/external/dbg.1")), "record\n");
   EXPECT_FALSE(std::filesystem::exists(path("x")));
 }
 
@@ -169,9 +154,7 @@ TEST_F(HostTest, DebugFacilityRecordsTerminalsAndLimits) {
   ASSERT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", "/no/such/tty"), 0);
   klaxo(1, "dpp_debug", 0, "%s", std::string(5000, 'z').c_str());
   klaxo(1, "dpp_debug", 0, "after %d", 1);
-  klaxo(1, "../escape", 0, "x");  // not a file name: written nowhere
   EXPECT_EQ(read(path("dbgfac/dpp_debug.log")), std::string(4095, 'z') + "\nafter 1\n");
-  EXPECT_FALSE(std::filesystem::exists(path("escape.log")));
   EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", "/dev/pts/1\n/x"), -1);
   EXPECT_EQ(read(path("dbgfac/dpp_debug.vtys")), fifo + "\n/no/such/tty\n");
   struct stat st;
