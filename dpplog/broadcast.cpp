@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "dpplog/manager.h"
-#include "frame/frame.h"
 #include "wire/dpp_flag_msg.h"
 #include "xipc/xipc.h"
+#include "xipc/xipc_comm.h"
 
 extern "C" {
 XipcAddr dpp_flag_addr = {AF_XIPC, 0, 0, 0, {0, 0, 0}, 0, 0, 0};

@@ -34,16 +34,7 @@ void stamp_if_due(int dpp, FILE* f) {
 }
 
 void close_current_set() {
-  for (int n = 1; n <= num_dpps; ++n) {
-    if (output_files[n] != nullptr) {
-      fclose(output_files[n]);
-      output_files[n] = nullptr;
-    }
-    if (filenames[n] != nullptr) {
-      free(filenames[n]);
-      filenames[n] = nullptr;
-    }
-  }
+  close_dpp_files();
   free(output_filename);
   output_filename = nullptr;
 }
@@ -52,7 +43,7 @@ void open_dpp_file(int n, std::string_view base) {
   const int blen = static_cast<int>(base.size());
   char file_path[kPathSize];
   char link_path[kPathSize];
-  snprintf(file_path, sizeof file_path, "/cpp/plinder_dpp_logs/%.*s.%d", blen, base.data(), n);
+  snprintf(file_path, sizeof file_path, "%s%.*s.%d", kDppLogDir, blen, base.data(), n);
   snprintf(link_path, sizeof link_path, "/var/log/external/%.*s.%d", blen, base.data(), n);
 
   output_files[n] = fs_fopen(file_path, "w");

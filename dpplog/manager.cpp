@@ -6,11 +6,12 @@
 #include <cstdlib>
 
 #include "dpplog/broadcast.h"
-#include "frame/frame.h"
 #include "platform/card.h"
 #include "platform/dbgfac.h"
 #include "platform/fs.h"
 #include "platform/vesk.h"
+#include "wire/opcodes.h"
+#include "xipc/xipc_comm.h"
 
 extern "C" {
 int num_dpps = 0;
@@ -35,14 +36,14 @@ struct ManagerOpcode {
   const char* failure;
 };
 
-// Registered in this order; 5000 and 5001 reach the SAP without registration.
+// Registered in this order; SET_DEBUG and the report reach the SAP without registration.
 constexpr ManagerOpcode kManagerOpcodes[] = {
-    {7522, "Unable to regiser DPP_DOWN"},
-    {7521, "Unable to regiser DPP_UP"},
-    {7571, "Unable to regiser DPP_DNLD_NEW_FEATURE_RQST"},
-    {7572, "Unable to regiser DPP_DNLD_NEW_FEATURE_COMPLETE"},
-    {7573, "Unable to regiser DPP_DNLD_NEW_FEATURE_FAILED"},
-    {3102, "Unable to regiser VESK_OPC_CLOCK_SET_TIMEZONE_NOTIF"},
+    {kOpcodeDppDown, "Unable to regiser DPP_DOWN"},
+    {kOpcodeDppUp, "Unable to regiser DPP_UP"},
+    {kOpcodeFeatureRqst, "Unable to regiser DPP_DNLD_NEW_FEATURE_RQST"},
+    {kOpcodeFeatureComplete, "Unable to regiser DPP_DNLD_NEW_FEATURE_COMPLETE"},
+    {kOpcodeFeatureFailed, "Unable to regiser DPP_DNLD_NEW_FEATURE_FAILED"},
+    {kOpcodeTimezone, "Unable to regiser VESK_OPC_CLOCK_SET_TIMEZONE_NOTIF"},
 };
 
 int dpps_on_card(std::uint16_t card) {
@@ -147,7 +148,7 @@ extern "C" int init_koru_dbg_mgr(int handle, int xipc_fd) {
   return 0;
 }
 
-void release_dpp_tables(void) {
+void close_dpp_files(void) {
   for (int n = 1; n <= num_dpps; ++n) {
     // After a failed allocation some arrays were never made.
     if (output_files != nullptr && output_files[n] != nullptr) {
@@ -159,6 +160,10 @@ void release_dpp_tables(void) {
       filenames[n] = nullptr;
     }
   }
+}
+
+void release_dpp_tables(void) {
+  close_dpp_files();
   free(output_files);
   free(filenames);
   free(last_lineno);
@@ -174,15 +179,10 @@ void release_dpp_tables(void) {
 
 extern "C" int cleanup_koru(void) {
   release_dpp_tables();
-
-  // When the start failed in dbgfac_init, debug_q is the daemon's own q and
-  // the unbind releases it; main then binds the daemon's SAP again (and points
-  // debug_q at the new handle). When the start failed before the handle was
-  // taken, debug_q is still 0 and the platform leaves that alone.
+  // The handle may be the daemon's own (the start took it before failing):
+  // the caller knows, and decides what replies go out on from now on.
   const int rc = vesk_unbind(debug_q, 0);
-  // SET_DEBUG and show keep getting their (empty-handed) replies on the
-  // daemon's handle, which is the only one left.
-  debug_q = q;
+  debug_q = 0;
   return rc;
 }
 

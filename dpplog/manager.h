@@ -46,16 +46,18 @@ extern std::int32_t* last_lineno;  // lines since open or last wrap
 // -1 or an opcode cannot be registered.
 int init_koru_dbg_mgr(int handle, int xipc_fd);
 
-// Closes the open log files, releases the per-DPP arrays and unbinds debug_q;
-// returns vesk_unbind's result. Leaves the Released state described above.
+// Closes the open log files, releases the per-DPP arrays and unbinds debug_q
+// (0 afterwards); returns vesk_unbind's result. Leaves the Released state.
 int cleanup_koru(void);
 
 // The current category set.
 std::uint32_t get_current_flags(void);
 }
 
-// Closes the open log files, frees their names and the per-DPP arrays, and
-// sets num_dpps to 0 (the first half of cleanup_koru; the handle is left).
+// Closes every DPP's open log file and frees its name.
+void close_dpp_files(void);
+// close_dpp_files, then frees the per-DPP arrays and sets num_dpps to 0 (the
+// first half of cleanup_koru; the handle is left).
 void release_dpp_tables(void);
 
 // True when DPP dpp has an entry in the per-DPP arrays and an open log file.

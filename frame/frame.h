@@ -12,24 +12,23 @@ extern "C" {
 // Process-wide settings. The five settings and the three build-identification
 // arrays are exported under these exact names; the platform finds them in the
 // executable's symbol table.
-extern std::uint16_t card_id;             // from card_id_get at start
-extern int process_spawned_by_corvan;     // 1 on card type 163
-extern int pm_desciptor;                  // argument 1: heartbeat identity
-extern int restart;                       // argument 2, stored only
-extern std::uint8_t lc_mode;              // argument 3, stored only
-extern int h_b_period;                    // argument 4, stored only (100)
-extern int ha_support;                    // stored only
-extern volatile sig_atomic_t main_loop;   // cleared by SIGTERM
-extern int q;                             // the VESK handle (SAP 930)
-extern int sd;                            // the XIPC socket, -1 when none
-extern int fd_xipc;                       // sd once bound; log flags go out on it
-extern struct sigaction sigint;           // the SIGINT disposition
+extern std::uint16_t card_id;            // from card_id_get at start
+extern int process_spawned_by_corvan;    // 1 on card type 163
+extern int pm_desciptor;                 // argument 1: heartbeat identity
+extern int restart;                      // argument 2, stored only
+extern std::uint8_t lc_mode;             // argument 3, stored only
+extern int h_b_period;                   // argument 4, stored only (100)
+extern int ha_support;                   // stored only
+extern volatile sig_atomic_t main_loop;  // cleared by SIGTERM
+extern int q;                            // the VESK handle (SAP 930)
+extern struct sigaction sigint;          // the SIGINT disposition
 
 extern const char tgt_data[200];
 extern const char tree_loc[200];
 extern const char image_name[200];
 
-// Start-up steps 3.1 to 3.6: signals, map, VESK bind and registration, XIPC.
+// Start-up: the signal handlers, an empty subscription map, the VESK handle on
+// SAP 930 registered for 922, and the XIPC socket on the daemon's port.
 // 0, or -1 when the daemon cannot run.
 int initialize(void);
 // Installs sigint_handler for SIGINT; the result of sigaction.
@@ -47,9 +46,8 @@ int create_a_SAP(void);
 }
 
 // Binds SAP 930 into q again and registers it for opcode 922, after the log
-// manager's release took the handle with it. 0, or -1.
+// manager's release took the handle with it. 0, or -1 with q at -1.
 int rebindAfterManagerRelease(void);
 
 constexpr int kCardSpawnedByCorvan = 163;
 constexpr int kDaemonSap = 930;
-constexpr std::uint16_t kDaemonXipcPort = 1024;

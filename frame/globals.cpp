@@ -23,8 +23,6 @@ int h_b_period = 100;
 int ha_support = 0;
 volatile sig_atomic_t main_loop = 1;
 int q = 0;
-int sd = -1;
-int fd_xipc = -1;
 struct sigaction sigint = {};
 
 // Build identification, found in the executable by the platform's tools and

@@ -8,16 +8,19 @@
 #include "frame/main_loop.h"
 #include "platform/card.h"
 #include "platform/corvan.h"
+#include "xipc/xipc_comm.h"
 
 // The log manager did not start: release its tables and go on without it.
-// When its start got as far as taking the daemon's handle, releasing the
-// manager releases that handle too (the two are one). The relay and the loop
-// still serve operators, so the daemon binds its SAP again and the manager's
-// replies go out on the new handle.
+// When its start got as far as taking the daemon's handle (the manager's
+// handle is then the daemon's own), releasing the manager releases that handle
+// too, so the daemon binds its SAP again: the relay and the loop still serve
+// operators. The manager's replies go out on whatever handle the daemon has.
 static void startWithoutLogManager(void) {
-  if (cleanup_koru() != 0) return;  // the handle was not the manager's to release
-  // Without a handle the loop still takes in the DPPs' datagrams.
-  if (rebindAfterManagerRelease() == -1) return;
+  const bool releases_daemon_handle = debug_q == q;
+  cleanup_koru();
+  // Without a handle (the bind failed) the loop still takes in the DPPs'
+  // datagrams.
+  if (releases_daemon_handle) rebindAfterManagerRelease();
   debug_q = q;
 }
 

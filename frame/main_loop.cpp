@@ -6,8 +6,9 @@
 
 #include "dpplog/intake.h"
 #include "frame/frame.h"
+#include "frame/vesk_request.h"
 #include "platform/corvan.h"
-#include "portdebug/vesk_request.h"
+#include "xipc/xipc_comm.h"
 
 namespace {
 

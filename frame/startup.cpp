@@ -26,12 +26,15 @@ int create_a_SAP(void) {
   return 0;
 }
 
-// Binds q on SAP 930 and registers it for opcode 922. 0, or -1.
+// Binds q on SAP 930 and registers it for opcode 922. 0, or -1 with q at -1:
+// a handle that could not be registered is released at once.
 static int bindDaemonSap(void) {
   if (create_a_SAP() == -1) return -1;
   auto word = static_cast<std::uint16_t>(vesk_options_get(q, kOpcodeReleaseAll) | 16);
   if (vesk_options_set(q, kOpcodeReleaseAll, word) < 0) {
     perror("vesk_register");
+    vesk_unbind(q, 0);
+    q = -1;
     return -1;
   }
   return 0;

@@ -95,16 +95,21 @@ constexpr CmdMaskEntry cmdMaskTable[kCmdMaskTableRows] = {
     /*  89 */ {0x00800000, 77, "\tdebug nivo fcip xrce-update port %d\n"},
     /*  90 */ {0x01000000, 77, "\tdebug nivo fcip xrce-session port %d\n"},
     /*  91 */ {0x02000000, 77, "\t debug nivo fcip xrce-memcap port %d\n"},
-    /*  92 */ {0x00100000, 83, "\tdebug pemra i-t-nexus fenk %d init_fcid %x targ_fcid %x dpp %d\n"},
+    /*  92 */
+    {0x00100000, 83, "\tdebug pemra i-t-nexus fenk %d init_fcid %x targ_fcid %x dpp %d\n"},
     /*  93 */ {0x00010000, 83, "\tdebug pemra adap i-t-nexus dpp %d\n"},
     /*  94 */ {0x00040000, 83, "\tdebug pemra adap i-t-nexus-fsm dpp %d\n"},
     /*  95 */ {0x00020000, 83, "\tdebug pemra adap qit-hash dpp %d\n"},
     /*  96 */ {0x00080000, 83, "\tdebug pemra adap xipc-flow dpp %d\n"},
     /*  97 */ {0x00200000, 83, "\tdebug pemra adap pkt-flow dpp %d\n"},
     /*  98 */ {0x00EF001C, 83, "\tdebug pemra adap all dpp %d\n"},
-    /*  99 */ {0x00400000, 83, "\tdebug pemra lrtp fenk %d init_fcid %x targ_fcid %x pkt-flow dpp %d\n"},
-    /* 100 */ {0x01000000, 83, "\tdebug pemra lrtp fenk %d init_fcid %x targ_fcid %x reass dpp %d\n"},
-    /* 101 */ {0x02000000, 83, "\tdebug pemra lrtp fenk %d init_fcid %x targ_fcid %x retransmission dpp %d\n"},
+    /*  99 */
+    {0x00400000, 83, "\tdebug pemra lrtp fenk %d init_fcid %x targ_fcid %x pkt-flow dpp %d\n"},
+    /* 100 */
+    {0x01000000, 83, "\tdebug pemra lrtp fenk %d init_fcid %x targ_fcid %x reass dpp %d\n"},
+    /* 101 */
+    {0x02000000, 83,
+     "\tdebug pemra lrtp fenk %d init_fcid %x targ_fcid %x retransmission dpp %d\n"},
     /* 102 */ {0x00800000, 83, "\tdebug pemra lrtp fenk %d init_fcid %x targ_fcid %x ctl dpp %d\n"},
     /* 103 */ {0x00800000, 83, "\tdebug pemra lrtp vh set dpp %d\n"},
     /* 104 */ {0x00400000, 83, "\tdebug pemra lrtp pkt flow dpp %d\n"},
@@ -116,9 +121,12 @@ constexpr CmdMaskEntry cmdMaskTable[kCmdMaskTableRows] = {
     /* 110 */ {0x08000000, 83, "\tdebug pemra comp fenk %d init %x targ %x err dpp %d\n"},
     /* 111 */ {0x00000020, 83, "\tdebug pemra accel fenk %d init %x targ %x write-acc dpp %d\n"},
     /* 112 */ {0x00000020, 83, "\tdebug pemra accel fenk %d init %x targ %x write-acc dpp %d\n"},
-    /* 113 */ {0x00000040, 83, "\tdebug pemra accel fenk %d init %x targ %x write-acc-pkt dpp %d\n"},
-    /* 114 */ {0x00000080, 83, "\tdebug pemra accel fenk %d init %x targ %x write-acc-err dpp %d\n"},
-    /* 115 */ {0x00000100, 83, "\tdebug pemra accel fenk %d init %x targ %x write-acc-event dpp %d\n"},
+    /* 113 */
+    {0x00000040, 83, "\tdebug pemra accel fenk %d init %x targ %x write-acc-pkt dpp %d\n"},
+    /* 114 */
+    {0x00000080, 83, "\tdebug pemra accel fenk %d init %x targ %x write-acc-err dpp %d\n"},
+    /* 115 */
+    {0x00000100, 83, "\tdebug pemra accel fenk %d init %x targ %x write-acc-event dpp %d\n"},
     /* 116 */ {0x00000400, 83, "\tdebug pemra accel fenk %d init %x targ %x tape-acc dpp %d\n"},
     /* 117 */ {0x00000800, 83, "\tdebug pemra accel fenk %d init %x targ %x tape-acc-err dpp %d\n"},
     /* 118 */ {0x00001000, 83, "\tdebug pemra accel fenk %d init %x targ %x tape-acc-det dpp %d\n"},

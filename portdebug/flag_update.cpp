@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "frame/frame.h"
 #include "xipc/xipc.h"
 #include "xipc/xipc_addr.h"
+#include "xipc/xipc_comm.h"
 
 namespace {
 
-void copy_fenk(const wire::DebugRequest& request, wire::FlagUpdateMsg& msg,
-               std::uint32_t type) {
+void copy_fenk(const wire::DebugRequest& request, wire::FlagUpdateMsg& msg, std::uint32_t type) {
   msg.sess_type = 2;
   msg.type = type;
   msg.fenk = request.fenk;
@@ -27,8 +26,8 @@ void getParameterFromRequest(const wire::DebugRequest& request, wire::FlagUpdate
   const auto id = static_cast<std::uint32_t>(request.commandID);
   if (id == 25 || id == 33) {
     if (request.init[0] != '\0' && request.tgt[0] != '\0') {
-      std::printf("%s: Get parameter init %s, tgt %s\n", "getParameterFromRequest",
-                  request.init, request.tgt);
+      std::printf("%s: Get parameter init %s, tgt %s\n", "getParameterFromRequest", request.init,
+                  request.tgt);
       msg.sess_type = 1;
       // The whole 256-byte fields travel, whatever follows a name's NUL.
       std::copy_n(request.init, msg.init.size(), msg.init.begin());
@@ -38,8 +37,8 @@ void getParameterFromRequest(const wire::DebugRequest& request, wire::FlagUpdate
     copy_fenk(request, msg, 1);
   } else if (id >= 99 && id <= 102) {
     copy_fenk(request, msg, 2);
-    std::printf("%s sess_type: %d type: %d QIT: [%d 0x%x 0x%x]\n", "getParameterFromRequest",
-                2, 2, static_cast<int>(msg.fenk), msg.init_fcid, msg.targ_fcid);
+    std::printf("%s sess_type: %d type: %d QIT: [%d 0x%x 0x%x]\n", "getParameterFromRequest", 2, 2,
+                static_cast<int>(msg.fenk), msg.init_fcid, msg.targ_fcid);
   } else if (id == 109 || id == 110) {
     copy_fenk(request, msg, 3);
   } else if (id >= 111 && id <= 120) {

@@ -23,8 +23,8 @@ bool term_acceptable(const wire::DebugRequest& request) { return request.term_te
 
 void subscribe_or_release(const wire::DebugRequest& request) {
   const CmdMaskEntry& cmd = cmdMaskTable[request.commandID];  // 1..123, checked
-  std::printf("%s:*** Port: %d CommandID: %d NoFlag: %d  Term: %s ***\n\n", kHandler,
-              request.port, request.commandID, request.noFlag, request.term);
+  std::printf("%s:*** Port: %d CommandID: %d NoFlag: %d  Term: %s ***\n\n", kHandler, request.port,
+              request.commandID, request.noFlag, request.term);
   if (request.noFlag != 0) {
     freeEntry(cmd.mask, cmd.module, request.term, request.port);
     // Judged after the removal: the bits that the last row of this module and
@@ -53,8 +53,7 @@ int handlePortDebugRequest(int handle, vesk_msg_t* msg) {
   std::memset(buf, 0, sizeof buf);
 
   if (request.commandID != show_command && !names_debug_command(request.commandID)) {
-    std::printf("%s: CommandID %d names no debug command, ignored\n", kHandler,
-                request.commandID);
+    std::printf("%s: CommandID %d names no debug command, ignored\n", kHandler, request.commandID);
   } else if (!term_acceptable(request)) {
     std::printf("%s: terminal path too long, request ignored\n", kHandler);
   } else if (request.commandID == show_command) {

@@ -26,8 +26,8 @@ template <typename F>
 void for_each_shown_command(std::uint32_t mask, std::uint32_t module, F shown) {
   if (cmdMaskTableSize <= 1 || mask == 0) return;
   std::uint32_t remaining = mask;
-  for (std::uint32_t id = 1;
-       id < cmdMaskTableSize && id < kCmdMaskTableRows && remaining != 0; ++id) {
+  for (std::uint32_t id = 1; id < cmdMaskTableSize && id < kCmdMaskTableRows && remaining != 0;
+       ++id) {
     const CmdMaskEntry& cmd = cmdMaskTable[id];
     if (cmd.module != module || (remaining & cmd.mask) != cmd.mask) continue;
     remaining &= ~cmd.mask;
@@ -61,8 +61,7 @@ std::size_t stored_length(int ret) {
 // Opens term for appending as fopen "a" would (created when missing), but
 // never waiting on it, never as the controlling terminal, and not inherited.
 FILE* open_listing_stream(const char* term) {
-  int fd = ::open(term, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                  0666);
+  int fd = ::open(term, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   FILE* stream = ::fdopen(fd, "a");
   if (stream == nullptr) ::close(fd);

@@ -15,10 +15,8 @@ namespace {
 bool in_use(const VTYmapElement& row) { return row.module != 0 || row.mask != 0; }
 
 // Only in-use rows are matched: a free row's port and vty are left-overs.
-bool has_key(const VTYmapElement& row, std::uint32_t module, std::uint32_t port,
-             const char* term) {
-  return in_use(row) && row.module == module && row.port == port &&
-         std::strcmp(row.vty, term) == 0;
+bool has_key(const VTYmapElement& row, std::uint32_t module, std::uint32_t port, const char* term) {
+  return in_use(row) && row.module == module && row.port == port && std::strcmp(row.vty, term) == 0;
 }
 
 // Opens a subscriber's terminal. The daemon has one thread, so the open must
@@ -39,8 +37,7 @@ void initCmdVTYmap() {
   }
 }
 
-int storeInMap(std::uint32_t mask, std::uint32_t module, const char* term,
-               std::uint32_t port) {
+int storeInMap(std::uint32_t mask, std::uint32_t module, const char* term, std::uint32_t port) {
   // A path that does not fit vty with its terminator is refused rather than
   // cut: a cut path names another file, and the row's key would no longer be
   // the terminal that asked.
@@ -85,8 +82,7 @@ int storeInMap(std::uint32_t mask, std::uint32_t module, const char* term,
   return 0;
 }
 
-void freeEntry(std::uint32_t mask, std::uint32_t module, const char* term,
-               std::uint32_t port) {
+void freeEntry(std::uint32_t mask, std::uint32_t module, const char* term, std::uint32_t port) {
   for (VTYmapElement& row : cmdVTYmap) {
     if (!has_key(row, module, port, term)) continue;
     row.mask &= ~mask;
@@ -98,8 +94,7 @@ void freeEntry(std::uint32_t mask, std::uint32_t module, const char* term,
   }
 }
 
-std::uint32_t notRegisteredMask(std::uint32_t mask, std::uint32_t module,
-                                std::uint32_t port) {
+std::uint32_t notRegisteredMask(std::uint32_t mask, std::uint32_t module, std::uint32_t port) {
   // The last matching row alone decides; the masks are not combined.
   std::uint32_t held = 0;
   for (const VTYmapElement& row : cmdVTYmap)
@@ -130,7 +125,6 @@ void printMap() {
     if (!in_use(row)) continue;
     std::printf("Index: %d   mask: %d   module: %d   Port: %d  VTY: %s  VTYfd: %d\n",
                 static_cast<int>(i), static_cast<std::int32_t>(row.mask),
-                static_cast<int>(row.module), static_cast<int>(row.port), row.vty,
-                row.vtyfd);
+                static_cast<int>(row.module), static_cast<int>(row.port), row.vty, row.vtyfd);
   }
 }

@@ -23,14 +23,13 @@ int xipc_bind(int fd, const XipcAddr* addr, socklen_t addrlen);
 
 // Sends one datagram of len bytes to dst. Never blocks: returns len, or -1 with
 // errno (ENOENT/ECONNREFUSED: nothing bound there; EAGAIN: its queue is full).
-ssize_t xipc_sendto(int fd, const void* buf, size_t len, int flags,
-                    const XipcAddr* dst, socklen_t dstlen);
+ssize_t xipc_sendto(int fd, const void* buf, size_t len, int flags, const XipcAddr* dst,
+                    socklen_t dstlen);
 
 // Receives one datagram: the sender's address into *src (*srclen set to 20),
 // at most len payload bytes into buf (a longer payload is cut). Returns the
 // number of bytes copied, or -1 with errno.
-ssize_t xipc_recvfrom(int fd, void* buf, size_t len, int flags, XipcAddr* src,
-                      socklen_t* srclen);
+ssize_t xipc_recvfrom(int fd, void* buf, size_t len, int flags, XipcAddr* src, socklen_t* srclen);
 
 // Closes fd and removes the endpoint it bound. 0, or -1 with errno.
 int xipc_close(int fd);

@@ -2,8 +2,12 @@
 
 #include <cstdio>
 
-#include "frame/frame.h"
 #include "xipc/xipc.h"
+
+extern "C" {
+int sd = -1;
+int fd_xipc = -1;
+}
 
 int initXIPCcomm(std::uint16_t port) {
   if (sd != -1) xipc_close(sd);

@@ -1,4 +1,4 @@
-#include "portdebug/vesk_request.h"
+#include "frame/vesk_request.h"
 
 #include <cstdio>
 
