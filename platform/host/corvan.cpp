@@ -12,8 +12,8 @@
 #include <span>
 
 #include "platform/host/append.h"
-#include "platform/host/corvan_internal.h"
 #include "platform/host/env.h"
+#include "platform/host/reset.h"
 #include "wire/be.h"
 #include "wire/vesk_frame.h"
 

@@ -14,9 +14,9 @@
 #include <string_view>
 
 #include "platform/host/append.h"
-#include "platform/host/dbgfac_internal.h"
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
+#include "platform/host/reset.h"
 
 namespace host {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
-#include "platform/host/fs_internal.h"
 #include "platform/host/fs_map.h"
+#include "platform/host/reset.h"
 
 namespace host {
 namespace {

@@ -1,11 +1,7 @@
 #include "platform/host/reset.h"
 
-#include "platform/host/corvan_internal.h"
-#include "platform/host/dbgfac_internal.h"
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
-#include "platform/host/fs_internal.h"
-#include "platform/host/vesk_table.h"
 
 void host_env_reset() {
   host::corvan_reset();

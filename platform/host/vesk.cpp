@@ -1,9 +1,14 @@
 // VESK on a host: each SAP is an AF_UNIX datagram socket at
 // $DRAVIK_PLATFORM_DIR/vesk/<sap>; requests and replies are the frames of
-// wire/vesk_frame.h.
+// wire/vesk_frame.h. Option words and opcode registrations belong to the SAP
+// they were set on: a registration is visible to the platform's notification
+// senders as the empty file $DRAVIK_PLATFORM_DIR/vesk/reg/<opcode>/<sap>, and
+// goes with the SAP's unbind.
 #include "platform/vesk.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -13,12 +18,22 @@
 
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
-#include "platform/host/vesk_table.h"
+#include "platform/host/reset.h"
 #include "wire/be.h"
 #include "wire/vesk_frame.h"
 
 namespace host {
 namespace {
+
+// A handle is the descriptor of the SAP's socket, so the table is indexed by
+// descriptor; descriptors past its end are refused at bind time.
+constexpr int kMaxVeskHandles = 1024;
+
+struct SapSlot {
+  bool bound = false;
+  int sap = 0;
+  int last_errno = 0;  // what vesk_errno_get reports
+};
 
 namespace vf = wire::vesk_frame;
 static_assert(VESK_MAX_PAYLOAD == vf::kMaxPayload);
@@ -33,19 +48,13 @@ bool sap_addr(int sap, sockaddr_un* addr, socklen_t* len) {
   return socket_addr("vesk", name.view(), addr, len);
 }
 
-int fail_with(int handle, int err) {
-  sap_note_errno(handle, err);
-  errno = err;
-  return -1;
-}
-
-}  // namespace
-
+// The slot of a bound SAP of this process, or nullptr.
 SapSlot* sap_slot(int handle) {
   if (handle < 0 || handle >= kMaxVeskHandles || !g_saps[handle].bound) return nullptr;
   return &g_saps[handle];
 }
 
+// Records a failure of an operation on `handle` for vesk_errno_get.
 void sap_note_errno(int handle, int err) {
   if (handle >= 0 && handle < kMaxVeskHandles)
     g_saps[handle].last_errno = err;
@@ -53,10 +62,78 @@ void sap_note_errno(int handle, int err) {
     g_last_errno = err;
 }
 
+int fail_with(int handle, int err) {
+  sap_note_errno(handle, err);
+  errno = err;
+  return -1;
+}
+
+constexpr std::uint16_t kRegisterBit = 0x10;
+constexpr std::size_t kMaxOptionWords = 256;
+
+struct OptionWord {
+  bool used;
+  int handle;
+  std::uint32_t opcode;
+  std::uint16_t word;
+};
+
+OptionWord g_words[kMaxOptionWords];
+
+OptionWord* find_word(int handle, std::uint32_t opcode) {
+  for (OptionWord& w : g_words)
+    if (w.used && w.handle == handle && w.opcode == opcode) return &w;
+  return nullptr;
+}
+
+PathBuf reg_dir(std::uint32_t opcode) {
+  PathBuf p = platform_path("vesk/reg/");
+  p.add_u(opcode);
+  return p;
+}
+
+PathBuf reg_file(std::uint32_t opcode, int sap) {
+  PathBuf p = reg_dir(opcode);
+  p.add("/").add_u(static_cast<unsigned>(sap));
+  return p;
+}
+
+bool add_registration(std::uint32_t opcode, int sap) {
+  PathBuf dir = reg_dir(opcode);
+  PathBuf file = reg_file(opcode, sap);
+  if (!file.ok()) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  if (mkdir(dir.c_str(), 0750) != 0 && errno != EEXIST) return false;
+  int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0640);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool remove_registration(std::uint32_t opcode, int sap) {
+  PathBuf file = reg_file(opcode, sap);
+  if (!file.ok()) return false;
+  return unlink(file.c_str()) == 0 || errno == ENOENT;
+}
+
+// Removes every registration file of handle (bound at sap) and forgets its
+// option words.
+void vesk_options_release(int handle, int sap) {
+  for (OptionWord& w : g_words) {
+    if (!w.used || w.handle != handle) continue;
+    if (w.word & kRegisterBit) remove_registration(w.opcode, sap);
+    w = OptionWord{};
+  }
+}
+
+}  // namespace
+
 void vesk_reset() {
   for (SapSlot& s : g_saps) s = SapSlot{};
   g_last_errno = 0;
-  vesk_options_reset();
+  for (OptionWord& w : g_words) w = OptionWord{};
 }
 
 }  // namespace host
@@ -185,5 +262,45 @@ extern "C" int vesk_send(int handle, const void* header, int /*hflags*/, const v
 extern "C" int vesk_drop(int /*handle*/, vesk_msg_t* msg) {
   // The record is the caller's; dropping only makes it unusable for a reply.
   msg->sender_len = 0;
+  return 0;
+}
+
+extern "C" int vesk_options_get(int handle, std::uint32_t opcode) {
+  if (host::sap_slot(handle) == nullptr) {
+    errno = EBADF;
+    return -1;
+  }
+  const host::OptionWord* w = host::find_word(handle, opcode);
+  return w != nullptr ? w->word : 0;
+}
+
+extern "C" int vesk_options_set(int handle, std::uint32_t opcode, std::uint16_t word) {
+  if (host::fail_now(host::FailOp::vesk_options_set, opcode)) return -1;
+  host::SapSlot* slot = host::sap_slot(handle);
+  if (slot == nullptr) {
+    errno = EBADF;
+    return -1;
+  }
+  host::OptionWord* w = host::find_word(handle, opcode);
+  if (w == nullptr) {
+    for (host::OptionWord& free_word : host::g_words) {
+      if (!free_word.used) {
+        w = &free_word;
+        break;
+      }
+    }
+    if (w == nullptr) {
+      errno = ENOSPC;
+      return -1;
+    }
+    *w = host::OptionWord{true, handle, opcode, 0};
+  }
+  // The file follows the register bit; the word changes only when the file
+  // could be made to match it.
+  bool registered = (word & host::kRegisterBit) != 0;
+  bool ok = registered ? host::add_registration(opcode, slot->sap)
+                       : host::remove_registration(opcode, slot->sap);
+  if (!ok) return -1;
+  w->word = word;
   return 0;
 }
