@@ -165,6 +165,16 @@ constexpr bool command_rows_complete() {
   return true;
 }
 static_assert(command_rows_complete());
+
+// The fenk formats are the rows of the commands that carry a fenk filter.
+constexpr bool fenk_rows_match_filters() {
+  for (std::uint32_t id = 0; id < kCmdMaskTableRows; ++id) {
+    const char* f = cmdMaskTable[id].format;
+    if ((f != nullptr && count_conversions(f) == 4) != (fenk_filter_type(id) != 0)) return false;
+  }
+  return true;
+}
+static_assert(fenk_rows_match_filters());
 static_assert(show_command == static_cast<std::int32_t>(kCmdMaskTableRows));
 
 }  // namespace

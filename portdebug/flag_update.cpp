@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "portdebug/cmd_table.h"
 #include "xipc/xipc.h"
 #include "xipc/xipc_addr.h"
 #include "xipc/xipc_comm.h"
@@ -33,16 +34,11 @@ void getParameterFromRequest(const wire::DebugRequest& request, wire::FlagUpdate
       std::copy_n(request.init, msg.init.size(), msg.init.begin());
       std::copy_n(request.tgt, msg.tgt.size(), msg.tgt.begin());
     }
-  } else if (id == 92) {
-    copy_fenk(request, msg, 1);
-  } else if (id >= 99 && id <= 102) {
-    copy_fenk(request, msg, 2);
-    std::printf("%s sess_type: %d type: %d QIT: [%d 0x%x 0x%x]\n", "getParameterFromRequest", 2, 2,
-                static_cast<int>(msg.fenk), msg.init_fcid, msg.targ_fcid);
-  } else if (id == 109 || id == 110) {
-    copy_fenk(request, msg, 3);
-  } else if (id >= 111 && id <= 120) {
-    copy_fenk(request, msg, 4);
+  } else if (const std::uint32_t type = fenk_filter_type(id); type != 0) {
+    copy_fenk(request, msg, type);
+    if (type == 2)
+      std::printf("%s sess_type: %d type: %d QIT: [%d 0x%x 0x%x]\n", "getParameterFromRequest", 2,
+                  2, static_cast<int>(msg.fenk), msg.init_fcid, msg.targ_fcid);
   }
 }
 

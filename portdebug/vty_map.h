@@ -18,11 +18,11 @@ constexpr std::size_t kVtyMapRows = 100;
 constexpr std::size_t kVtyPathSize = 100;  // vty holds at most 99 characters
 
 struct VTYmapElement {
-  std::uint32_t module;     // module code (0 in a free row)
-  std::uint32_t mask;       // subscribed bits (0 in a free row)
-  char vty[kVtyPathSize];   // terminal path, always NUL-terminated
-  std::int32_t vtyfd;       // the terminal's write handle
-  std::uint32_t port;       // zero-based port (DPP core)
+  std::uint32_t module;    // module code (0 in a free row)
+  std::uint32_t mask;      // subscribed bits (0 in a free row)
+  char vty[kVtyPathSize];  // terminal path, always NUL-terminated
+  std::int32_t vtyfd;      // the terminal's write handle
+  std::uint32_t port;      // zero-based port (DPP core)
 };
 
 extern VTYmapElement cmdVTYmap[kVtyMapRows];
@@ -42,19 +42,16 @@ void initCmdVTYmap();
 //   - term cannot be opened: perror "open vty failed";
 //   - no row is free: "VTYmapElement array full", the handle is closed again.
 // The map is unchanged whenever -1 is returned.
-int storeInMap(std::uint32_t mask, std::uint32_t module, const char* term,
-               std::uint32_t port);
+int storeInMap(std::uint32_t mask, std::uint32_t module, const char* term, std::uint32_t port);
 
 // Removes mask from the first in-use row of (module, port, term); a row left
 // without bits becomes free and its handle is closed. No row: nothing happens.
-void freeEntry(std::uint32_t mask, std::uint32_t module, const char* term,
-               std::uint32_t port);
+void freeEntry(std::uint32_t mask, std::uint32_t module, const char* term, std::uint32_t port);
 
 // The bits of mask that the last (highest-index) in-use row of (module, port)
 // does not hold; all of mask when there is no such row. Only that last row
 // decides, even when an earlier row of another terminal holds the bits.
-std::uint32_t notRegisteredMask(std::uint32_t mask, std::uint32_t module,
-                                std::uint32_t port);
+std::uint32_t notRegisteredMask(std::uint32_t mask, std::uint32_t module, std::uint32_t port);
 
 // Releases every in-use row in index order, closing its handle, and sends the
 // DPP an off-update (op 2, no filter) for the row's bits that
