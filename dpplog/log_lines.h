@@ -11,6 +11,7 @@
 #include "dpplog/log_files.h"
 #include "dpplog/manager.h"
 #include "platform/dbgfac.h"
+#include "wire/dpp_log_msg.h"
 
 // Hands one record, as a format and its values, to the DPP's file or klaxo.
 template <typename... Values>
@@ -23,11 +24,11 @@ void log_dpp_record(int dpp, const char* format, Values... values) {
 }
 
 // The bound of a text: at most min(length, kTextBufSize) - 1 characters.
-constexpr std::uint32_t kTextBufSize = 2240;
+constexpr std::uint32_t kTextBufSize = wire::dpp_log::kRecvSize;
 
 extern "C" {
 // Logs the NUL-terminated text as one "%s" record per line. The text is cut to
-// min(length, 2240) - 1 characters; newlines separate lines, and empty lines
+// min(length, kTextBufSize) - 1 characters; newlines separate lines, and empty lines
 // vanish. A text with no line at all (empty, or newlines only) is logged
 // unchanged as one record. A length of 0 leaves room for no character and
 // gives one empty record, as an empty text does.

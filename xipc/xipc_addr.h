@@ -28,6 +28,7 @@ constexpr std::size_t kXipcAddrSize = 20;
 
 // The services on a processor, and the message kinds between them.
 constexpr std::uint16_t kXipcModuleDaemon = 37;
+constexpr std::uint16_t kDaemonXipcPort = 1024;  // a rebind may ask for another (0)
 constexpr std::uint16_t kXipcModulePortDebug = 39;
 constexpr std::uint16_t kXipcModuleDppLog = 66;
 constexpr std::uint16_t kXipcOpcodePortDebug = 88;

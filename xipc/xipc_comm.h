@@ -3,15 +3,14 @@
 
 #include <cstdint>
 
+#include "xipc/xipc_addr.h"
+
 extern "C" {
 // Exported under these names: the daemon's XIPC socket (-1 when none), and
 // the same descriptor once it is bound (the log manager's flags go out on it).
 extern int sd;
 extern int fd_xipc;
 }
-
-// The daemon's own port; a rebind request may ask for any other (0).
-constexpr std::uint16_t kDaemonXipcPort = 1024;
 
 // (Re)creates the XIPC socket in sd and binds it to `port`. A socket already
 // in sd is closed first. 0 on success; -1 when the socket cannot be created

@@ -26,7 +26,7 @@ struct XipcEndpoint {
 };
 
 // The daemon's own endpoint, xipc/0.37.1024.
-constexpr XipcEndpoint kDaemonEndpoint{0, kXipcModuleDaemon, 1024};
+constexpr XipcEndpoint kDaemonEndpoint{0, kXipcModuleDaemon, kDaemonXipcPort};
 
 struct XipcFrame {
   XipcAddr sender{};                  // decoded from the frame's first 20 bytes
