@@ -13,6 +13,7 @@
 
 #include "platform/host/append.h"
 #include "platform/host/env.h"
+#include "platform/host/layout.h"
 #include "platform/host/reset.h"
 #include "wire/be.h"
 #include "wire/vesk_frame.h"
@@ -44,7 +45,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 void map_heartbeats() {
   int expected = kUnmapped;
   if (!g_map_state.compare_exchange_strong(expected, kMapping)) return;
-  PathBuf path = platform_path("corvan/heartbeats");
+  PathBuf path = platform_path(layout::kHeartbeats);
   int fd = path.ok() ? open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640) : -1;
   if (fd < 0 && path.ok()) {
     unlink(path.c_str());
@@ -86,7 +87,7 @@ void write_line(char* m, std::uint64_t count, int pm) {
 
 void append_log(const char* line, int n) {
   if (n <= 0) return;
-  PathBuf path = platform_path("corvan/log");
+  PathBuf path = platform_path(layout::kCorvanLog);
   if (path.ok()) append_record(path.c_str(), line, static_cast<std::size_t>(n));
 }
 

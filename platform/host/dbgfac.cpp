@@ -16,6 +16,7 @@
 #include "platform/host/append.h"
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
+#include "platform/host/layout.h"
 #include "platform/host/reset.h"
 
 namespace host {
@@ -54,15 +55,15 @@ Facility* find_facility(std::string_view name, bool create) {
 }
 
 PathBuf facility_file(std::string_view name, std::string_view ext) {
-  PathBuf p = platform_path("dbgfac/");
-  p.add(name).add(ext);
+  PathBuf p = platform_path(layout::kDbgfac);
+  p.add("/").add(name).add(ext);
   return p;
 }
 
 // The list file is replaced whole (write aside, then rename), so a reader
 // never sees half a list.
 int write_vty_list(const Facility& f) {
-  PathBuf path = facility_file(f.name, ".vtys");
+  PathBuf path = facility_file(f.name, layout::kFacilityVtys);
   PathBuf tmp = facility_file(f.name, ".vtys.new");
   if (!path.ok() || !tmp.ok()) return -1;
   static char text[kMaxVtys * kMaxVtyPath];
@@ -138,7 +139,7 @@ extern "C" void klaxo(int /*level*/, const char* facility, int /*flags*/, const 
                                                                        : host::kMaxRecord - 1;
   record[len++] = '\n';
 
-  host::PathBuf log = host::facility_file(facility, ".log");
+  host::PathBuf log = host::facility_file(facility, layout::kFacilityLog);
   if (log.ok()) host::append_record(log.c_str(), record, len);
   const host::Facility* f = host::find_facility(facility, false);
   if (f == nullptr) return;

@@ -9,14 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/host/layout.h"
+
 namespace host {
 namespace {
 
-constexpr std::string_view kDefaultDir = "/tmp/dravik";
 constexpr std::uint16_t kDefaultCardId = 40;
 constexpr mode_t kDirMode = 0750;
 constexpr mode_t kSocketMode = 0660;
-constexpr std::string_view kSubfolders[] = {"vesk", "vesk/reg", "corvan", "dbgfac", "xipc"};
 
 struct EnvState {
   bool dir_loaded = false;
@@ -65,8 +65,9 @@ namespace {
 void load_dir() {
   g_env.dir_loaded = true;
   g_env.dir = PathBuf{};
-  const char* v = std::getenv("DRAVIK_PLATFORM_DIR");
-  std::string_view d = (v != nullptr && *v != '\0') ? std::string_view(v) : kDefaultDir;
+  const char* v = std::getenv(layout::kPlatformDirEnv);
+  std::string_view d =
+      (v != nullptr && *v != '\0') ? std::string_view(v) : layout::kDefaultPlatformDir;
   while (d.size() > 1 && d.back() == '/') d.remove_suffix(1);
   g_env.dir.add(d);
   if (!g_env.dir.ok()) {
@@ -77,7 +78,7 @@ void load_dir() {
     g_env.dir_errno = errno;
     return;
   }
-  for (std::string_view sub : kSubfolders) {
+  for (std::string_view sub : layout::kSubfolders) {
     PathBuf p = g_env.dir;
     p.add("/").add(sub);
     if (!p.ok() || !make_dir(p.c_str())) {
@@ -160,7 +161,7 @@ std::uint16_t card_id() {
   if (!g_env.card_loaded) {
     g_env.card_loaded = true;
     g_env.card = kDefaultCardId;
-    const char* v = std::getenv("DRAVIK_CARD_ID");
+    const char* v = std::getenv(layout::kCardIdEnv);
     if (v != nullptr && !parse_card_id(v, &g_env.card)) {
       g_env.card = kDefaultCardId;
       std::fprintf(stderr,
@@ -176,13 +177,13 @@ const char* fs_root() {
   if (!g_env.root_loaded) {
     g_env.root_loaded = true;
     g_env.root = PathBuf{};
-    const char* v = std::getenv("DRAVIK_FS_ROOT");
+    const char* v = std::getenv(layout::kFsRootEnv);
     if (v != nullptr && *v != '\0') {
       std::string_view r(v);
       while (r.size() > 1 && r.back() == '/') r.remove_suffix(1);
       g_env.root.add(r);
     } else {
-      g_env.root = platform_path("fs");
+      g_env.root = platform_path(layout::kDefaultFsRoot);
     }
     // A symbolic link's target is resolved from the link's own directory, so
     // a root given relative to the working directory would leave every link

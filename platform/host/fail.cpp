@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/host/layout.h"
+
 namespace host {
 namespace {
 
@@ -87,7 +89,7 @@ std::string_view trim(std::string_view s) {
 void load() {
   g_fail = FailState{};
   g_fail.loaded = true;
-  const char* v = std::getenv("DRAVIK_FAIL");
+  const char* v = std::getenv(layout::kFailEnv);
   if (v == nullptr) return;
   std::string_view list(v);
   while (!list.empty()) {

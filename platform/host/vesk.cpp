@@ -18,6 +18,7 @@
 
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
+#include "platform/host/layout.h"
 #include "platform/host/reset.h"
 #include "wire/be.h"
 #include "wire/vesk_frame.h"
@@ -45,7 +46,7 @@ int g_last_errno = 0;  // failures on a descriptor outside the table
 bool sap_addr(int sap, sockaddr_un* addr, socklen_t* len) {
   PathBuf name;
   name.add_u(static_cast<unsigned>(sap));
-  return socket_addr("vesk", name.view(), addr, len);
+  return socket_addr(layout::kVesk, name.view(), addr, len);
 }
 
 // The slot of a bound SAP of this process, or nullptr.
@@ -87,8 +88,8 @@ OptionWord* find_word(int handle, std::uint32_t opcode) {
 }
 
 PathBuf reg_dir(std::uint32_t opcode) {
-  PathBuf p = platform_path("vesk/reg/");
-  p.add_u(opcode);
+  PathBuf p = platform_path(layout::kVeskReg);
+  p.add("/").add_u(opcode);
   return p;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/host/layout.h"
+
 namespace client {
 
 namespace {
@@ -15,28 +17,32 @@ std::string env_or(const char* name, std::string fallback) {
   return (v && *v) ? std::string(v) : fallback;
 }
 
+std::string below(const PlatformDir& p, std::string_view sub) {
+  return p.dir + "/" + std::string(sub);
+}
+
 }  // namespace
 
 PlatformDir platform_from_env() {
   PlatformDir p;
-  p.dir = env_or("DRAVIK_PLATFORM_DIR", std::string(kDefaultPlatformDir));
-  p.fs_root = env_or("DRAVIK_FS_ROOT", p.dir + "/fs");
+  p.dir = env_or(layout::kPlatformDirEnv, std::string(layout::kDefaultPlatformDir));
+  p.fs_root = env_or(layout::kFsRootEnv, below(p, layout::kDefaultFsRoot));
   return p;
 }
 
 PlatformDir platform_at(std::string dir) {
   PlatformDir p;
-  p.fs_root = dir + "/fs";
   p.dir = std::move(dir);
+  p.fs_root = below(p, layout::kDefaultFsRoot);
   return p;
 }
 
 std::string vesk_path(const PlatformDir& p, unsigned sap) {
-  return p.dir + "/vesk/" + std::to_string(sap);
+  return below(p, layout::kVesk) + "/" + std::to_string(sap);
 }
 
 std::string vesk_reg_dir(const PlatformDir& p, std::uint32_t opcode) {
-  return p.dir + "/vesk/reg/" + std::to_string(opcode);
+  return below(p, layout::kVeskReg) + "/" + std::to_string(opcode);
 }
 
 std::string vesk_reg_path(const PlatformDir& p, std::uint32_t opcode, unsigned sap) {
@@ -45,20 +51,22 @@ std::string vesk_reg_path(const PlatformDir& p, std::uint32_t opcode, unsigned s
 
 std::string xipc_path(const PlatformDir& p, std::uint16_t core, std::uint16_t module,
                       std::uint16_t port) {
-  return p.dir + "/xipc/" + std::to_string(core) + "." + std::to_string(module) + "." +
+  return below(p, layout::kXipc) + "/" + std::to_string(core) + "." + std::to_string(module) + "." +
          std::to_string(port);
 }
 
-std::string corvan_log_path(const PlatformDir& p) { return p.dir + "/corvan/log"; }
+std::string corvan_log_path(const PlatformDir& p) { return below(p, layout::kCorvanLog); }
 
-std::string heartbeats_path(const PlatformDir& p) { return p.dir + "/corvan/heartbeats"; }
+std::string heartbeats_path(const PlatformDir& p) { return below(p, layout::kHeartbeats); }
 
 std::string dbgfac_log_path(const PlatformDir& p, std::string_view facility) {
-  return p.dir + "/dbgfac/" + std::string(facility) + ".log";
+  return below(p, layout::kDbgfac) + "/" + std::string(facility) +
+         std::string(layout::kFacilityLog);
 }
 
 std::string dbgfac_vtys_path(const PlatformDir& p, std::string_view facility) {
-  return p.dir + "/dbgfac/" + std::string(facility) + ".vtys";
+  return below(p, layout::kDbgfac) + "/" + std::string(facility) +
+         std::string(layout::kFacilityVtys);
 }
 
 std::string clients_dir(const PlatformDir& p) { return p.dir + "/clients"; }

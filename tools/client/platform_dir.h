@@ -1,14 +1,9 @@
 // Where a running daemon's platform keeps its sockets and files, seen from
 // outside: the directory layout that tools and tests use to reach it.
 //
-// Layout below the platform directory:
-//   vesk/<sap>                       a service access point (datagram socket)
-//   vesk/reg/<opcode>/<sap>          registration of <sap> for <opcode>
-//   xipc/<core>.<module>.<port>      an XIPC endpoint (datagram socket)
-//   corvan/log, corvan/heartbeats    the system manager's records
-//   dbgfac/<facility>.log / .vtys    the debug facility's output and terminals
-//   clients/                         reply sockets of this library's requests
-// The card's directories lie below the fs root (DRAVIK_FS_ROOT).
+// The names below the platform directory are the host platform's own
+// (platform/host/layout.h); clients/ holds the reply sockets of this
+// library's requests.
 #pragma once
 
 #include <sys/socket.h>
@@ -25,8 +20,6 @@ struct PlatformDir {
   std::string dir;      // DRAVIK_PLATFORM_DIR
   std::string fs_root;  // DRAVIK_FS_ROOT
 };
-
-constexpr std::string_view kDefaultPlatformDir = "/tmp/dravik";
 
 // DRAVIK_PLATFORM_DIR (default /tmp/dravik) and DRAVIK_FS_ROOT (default
 // $DIR/fs) as the daemon started from this environment would read them.

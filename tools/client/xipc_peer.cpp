@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/host/layout.h"
+
 namespace client {
 
 std::vector<std::uint8_t> encode_xipc_frame(const XipcAddr& sender, wire::Bytes payload) {
@@ -25,7 +27,7 @@ std::string xipc_path(const PlatformDir& p, XipcEndpoint e) {
 }
 
 FakeDppEndpoint::FakeDppEndpoint(const PlatformDir& p, XipcEndpoint e) : where(e) {
-  std::string dir = p.dir + "/xipc";
+  std::string dir = p.dir + "/" + std::string(layout::kXipc);
   int err = make_dirs(dir);
   if (err == 0) err = bind_dgram(xipc_path(p, e), sock);
   if (err != 0)

@@ -11,6 +11,7 @@
 
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
+#include "platform/host/layout.h"
 #include "xipc/xipc.h"
 
 namespace host {
@@ -36,7 +37,7 @@ XipcSlot* xipc_slot(int fd) {
 bool endpoint_addr(const XipcAddr& a, sockaddr_un* addr, socklen_t* len) {
   PathBuf name;
   name.add_u(a.core).add(".").add_u(a.module).add(".").add_u(a.port);
-  return socket_addr("xipc", name.view(), addr, len);
+  return socket_addr(layout::kXipc, name.view(), addr, len);
 }
 
 // Checks an address argument as the kernel would: long enough and of family 31.
