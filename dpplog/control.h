@@ -8,7 +8,6 @@
 #include "platform/vesk.h"
 #include "wire/opcodes.h"
 
-
 extern "C" {
 // Handles one message; the caller drops it afterwards. A rejection is
 // ignored. SET_DEBUG gets an empty reply and show the report, both sent with

@@ -48,8 +48,8 @@ int vesk_is_reject(const vesk_msg_t* msg);
 // Replies to the sender of `req`: the 8 header bytes, then len payload bytes
 // (payload may be null when len is 0). Never blocks. 0, or -1 when the sender
 // cannot be reached.
-int vesk_send(int handle, const void* header, int hflags, const void* payload,
-              int len, int flags, vesk_msg_t* req, int flags2);
+int vesk_send(int handle, const void* header, int hflags, const void* payload, int len, int flags,
+              vesk_msg_t* req, int flags2);
 
 // Releases a received message record.
 int vesk_drop(int handle, vesk_msg_t* msg);

@@ -15,6 +15,11 @@ if [ "${1:-}" = "--sanitize" ]; then
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
 
+# Every C++ file as .clang-format lays it out, where clang-format is at hand.
+if command -v clang-format >/dev/null; then
+  git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+fi
+
 cmake -S . -B "$dir" -G Ninja "${opts[@]}"
 cmake --build "$dir" -j "$(nproc)"
 ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300

@@ -22,9 +22,7 @@ inline bool fits(std::size_t size, std::size_t off, std::size_t n) {
   return off <= size && n <= size - off;
 }
 
-inline std::uint8_t get_u8(Bytes b, std::size_t off) {
-  return fits(b.size(), off, 1) ? b[off] : 0;
-}
+inline std::uint8_t get_u8(Bytes b, std::size_t off) { return fits(b.size(), off, 1) ? b[off] : 0; }
 
 inline std::uint16_t get_u16(Bytes b, std::size_t off) {
   if (!fits(b.size(), off, 2)) return 0;
@@ -60,8 +58,7 @@ inline void put_u32(MutBytes b, std::size_t off, std::uint32_t v) {
 // end of the field, at the end of b, or when dst is full (dst_size - 1 bytes).
 // Returns true when the field held a NUL inside b, false when the text ran to
 // the end of the field or of the buffer without one.
-inline bool get_text(Bytes b, std::size_t off, std::size_t field, char* dst,
-                     std::size_t dst_size) {
+inline bool get_text(Bytes b, std::size_t off, std::size_t field, char* dst, std::size_t dst_size) {
   if (dst_size == 0) return false;
   std::size_t avail = off < b.size() ? b.size() - off : 0;
   if (avail > field) avail = field;
@@ -82,8 +79,7 @@ inline bool get_text(Bytes b, std::size_t off, std::size_t field, char* dst,
 // Writes text into the field [off, off + field) of b, zero-filling the rest of
 // the field. Text longer than the field is cut to the field (without a NUL when
 // it fills the field entirely: the caller chooses the field's meaning).
-inline void put_text(MutBytes b, std::size_t off, std::size_t field,
-                     std::string_view text) {
+inline void put_text(MutBytes b, std::size_t off, std::size_t field, std::string_view text) {
   if (!fits(b.size(), off, field)) return;
   std::size_t n = text.size() < field ? text.size() : field;
   if (n) std::memcpy(b.data() + off, text.data(), n);

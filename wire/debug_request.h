@@ -48,7 +48,7 @@ struct DebugRequest {
   std::uint8_t port = 0;
   std::uint8_t noFlag = 0;
   char term[debug_request::kTermSize + 1] = {};  // always NUL-terminated
-  bool term_terminated = false;  // the field held a NUL of its own
+  bool term_terminated = false;                  // the field held a NUL of its own
   // The raw 256 bytes of each name field, plus a terminator for printing.
   char init[debug_request::kNameSize + 1] = {};
   char tgt[debug_request::kNameSize + 1] = {};

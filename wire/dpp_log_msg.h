@@ -47,7 +47,7 @@ static_assert(kFrmPtr + 4 + 8 == dpp_log::kHeaderSize);
 }  // namespace ipc_header
 
 constexpr std::uint32_t kCategoryPlain = 0x80;  // log the text plainly
-constexpr std::uint8_t kIpcCtrlFrame = 0x04;     // frm_ptr/frm_len present
+constexpr std::uint8_t kIpcCtrlFrame = 0x04;    // frm_ptr/frm_len present
 
 struct IpcMsgHeader {
   std::uint16_t opc = 0;

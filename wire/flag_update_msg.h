@@ -46,7 +46,7 @@ struct FlagUpdateMsg {
   std::uint32_t sess_type = 0;
   std::array<std::uint8_t, flag_update::kNameSize> init{};  // sess_type 1
   std::array<std::uint8_t, flag_update::kNameSize> tgt{};   // sess_type 1
-  std::uint32_t type = 0;                                    // sess_type 2
+  std::uint32_t type = 0;                                   // sess_type 2
   std::uint32_t fenk = 0;
   std::uint32_t init_fcid = 0;
   std::uint32_t targ_fcid = 0;

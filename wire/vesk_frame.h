@@ -36,8 +36,7 @@ static_assert(kReplyTag + 4 == kReplyPayload);
 }  // namespace vesk_frame
 
 // The 8-byte header every reply of the daemon carries.
-inline constexpr std::array<std::uint8_t, 8> kReplyHeaderBytes = {0xFE, 0, 0, 0,
-                                                                   0,    0, 0, 0};
+inline constexpr std::array<std::uint8_t, 8> kReplyHeaderBytes = {0xFE, 0, 0, 0, 0, 0, 0, 0};
 
 struct VeskRequestFrame {
   std::uint32_t opcode = 0;
