@@ -10,8 +10,8 @@
 // Sends one 616-byte FlagUpdateMsg (op, mask, module, and the filter of
 // `request` when one is given) on the XIPC socket `sd` to core `port`, module
 // 39, opcode 88, length 616. op is 1 (on) or 2 (off); request may be null (no
-// filter). 0 when sent; -1 when the send failed, reported as
-// "updateDebugFlagOnSibyte : sendto failed, retval: -1". Nothing is retried.
+// filter). 0 when sent; -1 when the send failed (reported on standard
+// output). Nothing is retried.
 //
 // The address's core field is 16 bits wide; ports come from a request's one
 // byte (or from map rows stored from it), so they always fit.

@@ -43,6 +43,21 @@ void subscribe_or_release(const wire::DebugRequest& request) {
 
 }  // namespace
 
+// In order:
+//   - clears the 5000-byte reply buffer `buf`;
+//   - commandID 126 (`show_command`): lists the active commands (showDebugCmds);
+//   - commandID 1 to 123: prints the request, then unsubscribes (noFlag not 0:
+//     freeEntry, then an off-update for the bits notRegisteredMask leaves
+//     unheld) or subscribes (storeInMap, then an on-update with the command's
+//     whole mask, whatever storeInMap returned);
+//   - any other commandID (0, 124, 125, negative, 127 and above) names no
+//     command: nothing is read, stored, freed or sent to a DPP;
+//   - a terminal field without a NUL inside its 106 bytes names no path and
+//     is refused the same way. A path that ends inside the field but is 100
+//     characters or longer goes ahead: storeInMap refuses to store it, and
+//     the flag update and the reply still go out;
+//   - replies with the 8-byte header FE 00 00 00 00 00 00 00 and all 5000
+//     bytes of `buf`, drops msg, and prints the map.
 int handlePortDebugRequest(int handle, vesk_msg_t* msg) {
   // The payload buffer is zero past the bytes received, so a short request
   // reads as if zero-padded; nothing past the buffer is ever read.

@@ -34,14 +34,9 @@ void initCmdVTYmap();
 // Adds mask to the row of (module, port, term). An existing row gains the bits
 // and 0 is returned; nothing is opened. Otherwise term is opened for writing
 // (append, never created, never blocking, never the controlling terminal) and
-// stored in the highest free row. -1 when:
-//   - term is 100 characters or longer (it would not fit `vty` with its NUL):
-//     nothing opened, nothing printed;
-//   - mask and module are both 0 (the row would be free as soon as stored):
-//     nothing opened, nothing printed;
-//   - term cannot be opened: perror "open vty failed";
-//   - no row is free: "VTYmapElement array full", the handle is closed again.
-// The map is unchanged whenever -1 is returned.
+// stored in the highest free row. -1, with the map unchanged, when term is too
+// long for a row, mask and module are both 0, term cannot be opened, or no row
+// is free; each but the empty mask is reported on standard output.
 int storeInMap(std::uint32_t mask, std::uint32_t module, const char* term, std::uint32_t port);
 
 // Removes mask from the first in-use row of (module, port, term); a row left
