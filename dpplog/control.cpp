@@ -1,5 +1,7 @@
 #include "dpplog/control.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,12 +54,38 @@ void feature_complete(const wire::DnldFeatureComplete& c) {
   }
 }
 
-// The TZ text ends in a NUL inside the payload buffer; one that does not is
-// not placed in the environment.
+// The C library reads a TZ value as the name of a zone file first (after a
+// leading ':', relative to TZDIR unless absolute) and as a zone specification
+// when there is no such file. Reading anything but a regular file there could
+// block the loop (a FIFO waits for a writer, a terminal for input), so only a
+// value whose file is regular, or missing, may reach it.
+bool zone_file_is_safe(const char* tz) {
+  const char* name = tz[0] == ':' ? tz + 1 : tz;
+  if (name[0] == '\0') return true;
+  char path[4096];
+  if (name[0] == '/') {
+    snprintf(path, sizeof path, "%s", name);
+  } else {
+    const char* dir = getenv("TZDIR");
+    snprintf(path, sizeof path, "%s/%s",
+             dir != nullptr && dir[0] != '\0' ? dir : "/usr/share/zoneinfo", name);
+  }
+  struct stat st;
+  if (stat(path, &st) != 0) return true;  // no file: a specification, or refused by the library
+  return S_ISREG(st.st_mode);
+}
+
+// The TZ text ends in a NUL inside the payload buffer; one that does not, or
+// one naming a zone file that is not a regular file, is not placed in the
+// environment and the zone stays as it was.
 void set_timezone(vesk_msg_t* msg) {
   const char* text = static_cast<const char*>(vesk_payload_get(msg));
   if (memchr(text, '\0', sizeof msg->payload) == nullptr) {
     puts("DPPDEBUG_MGR_ERR: time zone text without an end, ignored");
+    return;
+  }
+  if (!zone_file_is_safe(text)) {
+    printf("DPPDEBUG_MGR_ERR: time zone %s names no regular zone file, ignored\n", text);
     return;
   }
   setenv("TZ", text, 1);

@@ -1,5 +1,9 @@
 #include "dpplog/log_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +43,25 @@ void close_current_set() {
   output_filename = nullptr;
 }
 
+// A base name names one file in the log directory: a single path component.
+bool confined_name(std::string_view base) {
+  return !base.empty() && base != "." && base != ".." && base.find('/') == std::string_view::npos;
+}
+
+// Opens a log file as fopen "w" would (created or emptied), but never through
+// a symbolic link planted at its path, never waiting on a FIFO, and never
+// anything but a regular file.
+FILE* open_log_file(const char* path) {
+  const int fd =
+      fs_open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  FILE* f = nullptr;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) f = fdopen(fd, "w");
+  if (f == nullptr) close(fd);
+  return f;
+}
+
 void open_dpp_file(int n, std::string_view base) {
   const int blen = static_cast<int>(base.size());
   char file_path[kPathSize];
@@ -46,7 +69,7 @@ void open_dpp_file(int n, std::string_view base) {
   snprintf(file_path, sizeof file_path, "%s%.*s.%d", kDppLogDir, blen, base.data(), n);
   snprintf(link_path, sizeof link_path, "/var/log/external/%.*s.%d", blen, base.data(), n);
 
-  output_files[n] = fs_fopen(file_path, "w");
+  output_files[n] = confined_name(base) ? open_log_file(file_path) : nullptr;
   if (output_files[n] == nullptr) {
     printf("DPPDEBUG_MGR_ERR: Unable to Create %s file\n", file_path);
     return;

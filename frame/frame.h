@@ -45,6 +45,10 @@ void cleanupAndExit(void);
 int create_a_SAP(void);
 }
 
+// The descriptor that becomes readable once SIGTERM has asked the loop to
+// stop (-1 when it could not be made).
+int stopPipeFd(void);
+
 // Binds SAP 930 into q again and registers it for opcode 922, after the log
 // manager's release took the handle with it. 0, or -1 with q at -1.
 int rebindAfterManagerRelease(void);

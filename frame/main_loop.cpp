@@ -36,11 +36,16 @@ void runMainLoop(void) {
     int nfds = 0;
     add_fd(handle, &readable, &nfds);
     const bool watch_xipc = add_fd(xipc, &readable, &nfds);
+    const int stop = stopPipeFd();
+    const bool watch_stop = add_fd(stop, &readable, &nfds);
 
     if (select(nfds, &readable, nullptr, nullptr, nullptr) <= 0) {
       perror("select");
       break;
     }
+    // A SIGTERM between the test of main_loop and the wait: it stops the loop
+    // as if it had come before the test.
+    if (watch_stop && FD_ISSET(stop, &readable)) break;
     // VESK goes first; a datagram that is ready too waits for the next pass.
     if (handle >= 0 && handle < FD_SETSIZE && FD_ISSET(handle, &readable)) {
       if (processVESKreq(handle) == -1) break;

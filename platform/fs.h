@@ -12,7 +12,7 @@
 extern "C" {
 int fs_stat(const char* path, struct stat* st);
 int fs_mkdir(const char* path, mode_t mode);
-FILE* fs_fopen(const char* path, const char* mode);
+int fs_open(const char* path, int flags, mode_t mode);
 int fs_unlink(const char* path);
 // Creates a symbolic link at `linkpath` whose target is the card path `target`.
 int fs_symlink(const char* target, const char* linkpath);

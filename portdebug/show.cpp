@@ -1,10 +1,14 @@
 #include "portdebug/show.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "portdebug/cmd_table.h"
 #include "portdebug/vty_map.h"
@@ -60,12 +64,39 @@ std::size_t stored_length(int ret) {
 
 // Opens term for appending as fopen "a" would (created when missing), but
 // never waiting on it, never as the controlling terminal, and not inherited.
-FILE* open_listing_stream(const char* term) {
-  int fd = ::open(term, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  FILE* stream = ::fdopen(fd, "a");
-  if (stream == nullptr) ::close(fd);
-  return stream;
+int open_listing_terminal(const char* term) {
+  return ::open(term, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+}
+
+// How long, in all, a listing waits for a terminal that takes its text only
+// in part. The loop serves nobody meanwhile, so the bound is short.
+constexpr int kListingWaitMs = 300;
+
+std::int64_t now_ms() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
+}
+
+// Writes text to the non-blocking terminal fd, waiting for it to take more
+// while the bound allows. Returns the number of bytes it took.
+std::size_t write_listing(int fd, const char* text, std::size_t size) {
+  std::size_t done = 0;
+  const std::int64_t deadline = now_ms() + kListingWaitMs;
+  while (done < size) {
+    const ssize_t n = ::write(fd, text + done, size - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    const std::int64_t left = deadline - now_ms();
+    if (left <= 0) break;
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
+  }
+  return done;
 }
 
 }  // namespace
@@ -104,10 +135,19 @@ void tamo_printMask() {
 }
 
 int showDebugCmds(const char* term) {
-  FILE* stream = open_listing_stream(term);
-  if (stream == nullptr) {
+  const int fd = open_listing_terminal(term);
+  if (fd < 0) {
     std::memset(buf, 0, sizeof buf);
     tamo_printMask();
+    return 0;
+  }
+  // The listing is made whole in memory first, so that a terminal that is
+  // slow to read gets it in as few writes as it can take.
+  char* text = nullptr;
+  std::size_t size = 0;
+  FILE* stream = ::open_memstream(&text, &size);
+  if (stream == nullptr) {
+    ::close(fd);
     return 0;
   }
   for (const VTYmapElement& row : cmdVTYmap) {
@@ -119,5 +159,19 @@ int showDebugCmds(const char* term) {
     printMask(row.mask, row.module, dravik_core_num_to_print(row.port), stream);
   }
   std::fclose(stream);
+  const std::size_t taken = write_listing(fd, text, size);
+  if (taken < size) {
+    char line[160];
+    const int n = std::snprintf(line, sizeof line, "\nListing cut: %zu of %zu bytes not written\n",
+                                size - taken, size);
+    // The terminal gets the line if it has room for it by now; the daemon's
+    // own output always does.
+    const ssize_t told = ::write(fd, line, static_cast<std::size_t>(n));
+    (void)told;
+    std::printf("showDebugCmds: listing to %s cut, %zu of %zu bytes not written\n", term,
+                size - taken, size);
+  }
+  ::close(fd);
+  std::free(text);
   return 0;
 }

@@ -487,6 +487,9 @@ TEST_F(LogTest, EveryCategoryFormReachesTheDebugFacilityAndItsTerminals) {
   };
   Pty vty;  // a terminal of the facility receives every record too
   set_debug(category(1, 5, {}, vty.path));
+  const std::string plain = d().dir() + "/plain";  // a file named as a terminal is appended to
+  touch(plain);
+  set_debug(category(1, 5, {}, plain));
   Lines expected;
   for (const auto& g : datagrams) {
     from_dpp(g.core, g.opcode, g.payload);
@@ -496,6 +499,7 @@ TEST_F(LogTest, EveryCategoryFormReachesTheDebugFacilityAndItsTerminals) {
   EXPECT_EQ(facility(), expected);
   const std::string all = client::read_file(client::dbgfac_log_path(p(), "dpp_debug")).value_or("");
   EXPECT_EQ(vty.read_until(all.substr(all.size() - 20)), all);
+  EXPECT_EQ(client::read_file(plain), all);
 }
 
 // --- the log files ------------------------------------------------------------------
@@ -601,6 +605,33 @@ TEST_F(LogTest, FilesAndLinksThatCannotBeMade) {
                         logfile(4, "dbg.4", 0, 0) + kHead + "1 2 3 4 \n\n");
   EXPECT_TRUE(holds(file("dbg.1"), {"[DPP1] mem: kept"}));
   EXPECT_EQ(facility(), Lines{"[DPP2] mem: to the facility"});
+  // A name that would leave the log directory, and a link or a FIFO planted
+  // where a file goes, are refused as files that cannot be created.
+  ASSERT_EQ(::mkfifo(file("fifo.1").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink((d().dir() + "/target").c_str(), file("link.1").c_str()), 0);
+  for (std::string name : {"../escaped", "fifo", "link", ".."})
+    EXPECT_TRUE(has(set_debug(files(1, name)),
+                    "DPPDEBUG_MGR_ERR: Unable to Create /cpp/plinder_dpp_logs/" + name + ".1 file"))
+        << name;
+  EXPECT_FALSE(client::path_exists(d().card_path("/cpp/escaped.1")) ||
+               client::path_exists(d().dir() + "/target"));
+}
+
+// However the daemon ends, the records it took are in its files: SIGTERM and
+// a signal that fails the wait (SIGHUP) end the loop, SIGINT ends at once.
+TEST_F(LogTest, NoRecordIsLostOnTheWayOut) {
+  for (auto [signo, status] : {std::pair{SIGTERM, 0}, {SIGINT, 255}, {SIGHUP, 0}}) {
+    start();
+    set_debug(dpp_map(1, 0x1));
+    set_debug(files(1));
+    record(0, "last words");
+    ASSERT_EQ(d().proc->signal(signo), 0);
+    EXPECT_EQ(d().wait_exit(), status) << signo;
+    EXPECT_TRUE(holds(file("dbg.1"), {"[DPP1] mem: last words"})) << signo;
+    EXPECT_TRUE(d().out().ends_with("\nCleaning up and exiting...\n")) << signo;
+    EXPECT_EQ(has(d().err(), "select: Interrupted system call"), signo != SIGINT) << signo;
+    EXPECT_FALSE(client::path_exists(client::vesk_path(p(), kSap))) << signo;
+  }
 }
 
 // The zone of the notification, not the one the daemon started with, shapes
@@ -609,6 +640,12 @@ TEST_F(LogTest, TimeStampsFollowTheNotifiedZone) {
   start(Options().set("TZ", "XYZ+3"));
   set_debug(dpp_map(1, 0x1));
   notify(3102, Buf{'X', 'Y', 'Z', '-', '5', 0});
+  // A zone file that is a FIFO would block the loop: refused, the zone kept.
+  const std::string fifo = ":" + d().dir() + "/zone";
+  ASSERT_EQ(::mkfifo(fifo.c_str() + 1, 0600), 0);
+  notify(3102, Buf(fifo.c_str(), fifo.c_str() + fifo.size() + 1));
+  EXPECT_EQ(last(),
+            "DPPDEBUG_MGR_ERR: time zone " + fifo + " names no regular zone file, ignored\n");
   set_debug(files(1, "east"));
   const std::time_t before = std::time(nullptr);
   record(0, "five hours east");

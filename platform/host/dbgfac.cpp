@@ -106,7 +106,7 @@ void write_without_sigpipe(int fd, const void* data, std::size_t n) {
 // Non-blocking and without becoming the controlling terminal: a terminal
 // that is gone, full or has no reader loses this record and nothing else.
 void write_terminal(const char* vty, const void* data, std::size_t n) {
-  int fd = open(vty, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open(vty, O_WRONLY | O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
   write_without_sigpipe(fd, data, n);
   close(fd);
@@ -139,6 +139,11 @@ extern "C" void klaxo(int /*level*/, const char* facility, int /*flags*/, const 
                                                                        : host::kMaxRecord - 1;
   record[len++] = '\n';
 
+  // The facility's log keeps every record it took, appended by whoever
+  // writes to the facility with one O_APPEND write each, and read by the
+  // tools and tests from its start. It is not wrapped: writers that share it
+  // would have to agree on a position, and readers would lose records from
+  // under them. A platform directory lives as long as its session.
   host::PathBuf log = host::facility_file(facility, layout::kFacilityLog);
   if (log.ok()) host::append_record(log.c_str(), record, len);
   const host::Facility* f = host::find_facility(facility, false);

@@ -1,6 +1,7 @@
 // File-system calls on card paths, placed below DRAVIK_FS_ROOT.
 #include "platform/fs.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,11 +68,13 @@ extern "C" int fs_mkdir(const char* path, mode_t mode) {
   return p != nullptr ? mkdir(p, mode) : -1;
 }
 
-extern "C" FILE* fs_fopen(const char* path, const char* mode) {
-  if (host::fail_now(host::FailOp::fs_fopen)) return nullptr;
+// DRAVIK_FAIL's fs_fopen entry fails this open: it is how card files are
+// opened for writing.
+extern "C" int fs_open(const char* path, int flags, mode_t mode) {
+  if (host::fail_now(host::FailOp::fs_fopen)) return -1;
   host::PathBuf buf;
   const char* p = host::host_path(path, &buf);
-  return p != nullptr ? std::fopen(p, mode) : nullptr;
+  return p != nullptr ? open(p, flags, mode) : -1;
 }
 
 extern "C" int fs_unlink(const char* path) {

@@ -127,7 +127,7 @@ TEST_F(HostTest, CardTypeFromTheEnvironmentAndAnUnusableOneReported) {
 TEST_F(HostTest, CardPathsLeavingTheRootAreRefused) {
   struct stat st;
   const std::vector<std::function<bool()>> escapes = {
-      [] { return fs_fopen("/cpp/plinder_dpp_logs/../../../x", "w") == nullptr; },
+      [] { return fs_open("/cpp/plinder_dpp_logs/../../../x", O_WRONLY | O_CREAT, 0644) == -1; },
       [] { return fs_mkdir("/var/log/external/../../../../x", 0755) == -1; },
       [&] { return fs_stat("/cpp/..//../etc", &st) == -1; },
       [] { return fs_symlink("/cpp/../../target", "/var/log/external/link") == -1; },
@@ -139,7 +139,7 @@ TEST_F(HostTest, CardPathsLeavingTheRootAreRefused) {
     EXPECT_EQ(errno, EACCES) << i;
   }
   errno = 0;
-  EXPECT_EQ(fs_fopen(("/cpp/" + std::string(5000, 'n')).c_str(), "w"), nullptr);
+  EXPECT_EQ(fs_open(("/cpp/" + std::string(5000, 'n')).c_str(), O_WRONLY, 0), -1);
   EXPECT_EQ(errno, ENAMETOOLONG);
 
   EXPECT_FALSE(std::filesystem::exists(path("x")));
