@@ -2,7 +2,7 @@
 # Installs what building and testing dravik needs, when it is missing.
 set -euo pipefail
 need=()
-for pkg in g++ cmake ninja-build libgtest-dev libgmock-dev; do
+for pkg in g++ cmake ninja-build libgtest-dev libgmock-dev libcli11-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ "${#need[@]}" -gt 0 ]; then

@@ -1,22 +1,26 @@
-// dppsim's two commands. Each takes the words after its name and returns
-// the exit status: 0 done, 1 the daemon (or the platform) could not be
-// reached, 2 a wrong command line.
+// dppsim's two commands, once main.cpp has parsed their command lines. Each
+// returns the exit status: 0 done, 1 the daemon (or the platform) could not
+// be reached. A wrong command line (2) never gets this far.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "tools/dppsim/dpp_state.h"
+#include "tools/dppsim/send_plan.h"
 
 namespace dppsim {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
-// dppsim run [--dpps 1-4] [--cores-per-dpp 1-4]: the card's DPPs, until
-// SIGINT or SIGTERM; SIGUSR1 prints their state.
-int run_dpps(const std::vector<std::string>& argv);
+struct RunOptions {
+  unsigned dpps = kMaxDpps;
+  unsigned cores_per_dpp = kCoresPerDpp;
+};
 
-// dppsim send text|log|ipc ...: records a DPP sends the daemon.
-int send_records(const std::vector<std::string>& argv);
+// dppsim run: the card's DPPs, until SIGINT or SIGTERM; SIGUSR1 prints their
+// state.
+int run_dpps(const RunOptions& o);
+
+// dppsim send text|log|ipc: records a DPP sends the daemon.
+int send_records(const SendPlan& plan);
 
 }  // namespace dppsim

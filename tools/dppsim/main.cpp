@@ -1,88 +1,105 @@
 // dppsim: the card's DPPs on the host platform. "run" plays the DPPs that
 // receive the daemon's flag messages; "send" plays a DPP sending its debug
-// text and log records.
-#include <cstdio>
-#include <string>
-#include <vector>
-
+// text and log records. The command line is CLI11's.
+#include "tools/cli/app.h"
 #include "tools/dppsim/commands.h"
 
 namespace {
 
-constexpr const char* kUsage = R"(usage: dppsim run [--dpps 1-4] [--cores-per-dpp 1-4]
-       dppsim send text --dpp N [--core C] [--length L] [--count N] [--rate R] TEXT
-       dppsim send log --dpp N --category C [--core C] [--length L] [--count N] [--rate R] TEXT
-       dppsim send ipc rx|tx --dpp N [--core C] [--opc X] [--src X] [--dst X] [--size N]
-                  [--ctrl X] [--ver X] [--status X] [--queue N] [--frm-ptr X] [--frm-len X]
-                  [--count N] [--rate R]
+constexpr const char* kRunFooter =
+    R"(Brings up DPPs 1 to --dpps: binds each DPP's per-port debug service on its
+first --cores-per-dpp cores, xipc/<core>.39.0, where the daemon sends the
+FlagUpdateMsg of a port (core = port - 1), and its log service
+xipc/<4(n-1)>.66.0, where the daemon sends the DppFlagMsg. Prints
+"dppsim: ready: ..." once bound, then every message received decoded in one
+line, and keeps each DPP's state: debug bits per module and port, log
+categories, filters and level. kill -USR1 prints the state; kill -TERM or
+Ctrl-C prints it and stops.)";
 
-The DPPs of a card, on the host platform in DRAVIK_PLATFORM_DIR (default
-/tmp/dravik). DPP n owns the XIPC cores 4(n-1) to 4(n-1)+3.
-)";
+constexpr const char* kSendFooter =
+    R"(Records go to the daemon's endpoint xipc/0.37.1024 from module 39 of core
+4(N-1)+C. "{n}" in TEXT becomes the record's number, 1 to --count. A full
+queue at the daemon is retried after a short poll (the retries are counted);
+a progress line comes every second, and a summary at the end.
+Exit status: 0 sent; 1 the daemon's endpoint could not be reached; 2 usage.)";
 
-constexpr const char* kRunHelp = R"(usage: dppsim run [--dpps 1-4] [--cores-per-dpp 1-4]
+// A numeric option as operators type it (decimal or 0x...), within [lo, hi].
+template <typename T>
+CLI::Option* number(CLI::App* app, const char* name, T& into, const char* what, std::uint64_t lo,
+                    std::uint64_t hi) {
+  CLI::Option* o = app->add_option(name, into, what);
+  if (sizeof(T) > 1) o->capture_default_str();  // a byte's default would show as a character
+  return o->transform(tools::typed_number())->check(CLI::Range(lo, hi));
+}
 
-Brings up DPPs 1 to --dpps (default 4): binds each DPP's per-port debug
-service on its first --cores-per-dpp cores (default 4), xipc/<core>.39.0,
-where the daemon sends the FlagUpdateMsg of a port (core = port - 1), and its
-log service xipc/<4(n-1)>.66.0, where the daemon sends the DppFlagMsg.
-Prints "dppsim: ready: ..." once bound, then every message received decoded
-in one line, and keeps each DPP's state: debug bits per module and port, log
-categories, filters and level.
-  kill -USR1    prints the state
-  kill -TERM, Ctrl-C   prints the state and stops (the endpoints are unbound)
-)";
-
-constexpr const char* kSendHelp = R"(usage: dppsim send text|log|ipc ... (options below)
-
-Sends what a DPP sends to the daemon's endpoint xipc/0.37.1024, from module
-39 of core 4(N-1)+C:
-  text TEXT                per-port debug text (PortDebugTextMsg, opcode 88);
-                           it may hold several lines ("a\nb" as typed by $'...')
-  log --category C TEXT    a log record of category C (DppLogMsg, opcode 33);
-                           C + 0x80 logs the text plainly
-  ipc rx|tx                an IPC header record (category 1 RX, 2 TX), with the
-                           header's fields --opc --src --dst --size --ctrl --ver
-                           --status --queue --frm-ptr --frm-len (0 when left out)
-Options:
-  --dpp N       the sending DPP, 1-4 (required)
-  --core C      the core within the DPP, 0-3 (default 0)
-  --length L    the length field (default: the text's length + 1, its NUL)
-  --count N     how many records (default 1); "{n}" in TEXT becomes 1..N
-  --rate R      records per second (default: as fast as the daemon takes them)
-A full queue at the daemon is retried after a short poll (the retries are
-counted). A progress line comes every second, and a summary at the end.
-Exit status: 0 sent; 1 the daemon's endpoint could not be reached; 2 usage.
-)";
-
-bool wants_help(const std::vector<std::string>& args) {
-  for (const auto& a : args)
-    if (a == "--help" || a == "-h") return true;
-  return false;
+// The options of every kind of record, and the text where there is one.
+CLI::App* send_kind(CLI::App* send, const char* name, const char* what, dppsim::SendPlan& p) {
+  using dppsim::kCoresPerDpp, dppsim::kMaxDpps;
+  CLI::App* k = send->add_subcommand(name, what);
+  number(k, "--dpp", p.dpp, "the sending DPP", 1u, kMaxDpps)->required();
+  number(k, "--core", p.core, "the core within the DPP", 0u, kCoresPerDpp - 1);
+  number(k, "--count", p.count, "how many records", 1, 100000000);
+  k->add_option("--rate", p.rate, "records per second (0: as fast as the daemon takes them)")
+      ->check(CLI::Range(0.0, 1e7));
+  if (std::string_view(name) != "ipc") {
+    k->add_option("TEXT", p.text, "quoted if it has blanks; several lines allowed")->required();
+    k->add_option_function<std::uint32_t>(
+         "--length", [&p](std::uint32_t n) { p.length = n; },
+         "the length field (default: the text's length + 1, its NUL)")
+        ->transform(tools::typed_number());
+  }
+  return k;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  const std::string cmd = args.empty() ? "" : args.front();
-  std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
-  if (cmd == "run") {
-    if (!wants_help(rest)) return dppsim::run_dpps(rest);
-    std::fputs(kRunHelp, stdout);
-    return dppsim::kExitOk;
-  }
-  if (cmd == "send") {
-    if (!wants_help(rest)) return dppsim::send_records(rest);
-    std::fputs(kSendHelp, stdout);
-    return dppsim::kExitOk;
-  }
-  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
-    std::fputs(kUsage, stdout);
-    return dppsim::kExitOk;
-  }
-  std::fprintf(stderr, "dppsim: %s\n%s",
-               cmd.empty() ? "no command given" : ("unknown command \"" + cmd + "\"").c_str(),
-               kUsage);
-  return dppsim::kExitUsage;
+  using namespace dppsim;
+  CLI::App app(
+      "The DPPs of a card, on the host platform in DRAVIK_PLATFORM_DIR (default\n"
+      "/tmp/dravik). DPP n owns the XIPC cores 4(n-1) to 4(n-1)+3.",
+      "dppsim");
+  app.require_subcommand(1);
+
+  RunOptions run;
+  CLI::App* run_cmd =
+      app.add_subcommand("run", "bind the DPPs' endpoints and print what they receive");
+  run_cmd->footer(kRunFooter);
+  number(run_cmd, "--dpps", run.dpps, "how many DPPs", 1u, kMaxDpps);
+  number(run_cmd, "--cores-per-dpp", run.cores_per_dpp, "cores bound per DPP", 1u, kCoresPerDpp);
+
+  SendPlan plan;
+  CLI::App* send = app.add_subcommand("send", "send what a DPP sends the daemon");
+  send->require_subcommand(1);
+  send->footer(kSendFooter);
+  send_kind(send, "text", "per-port debug text (PortDebugTextMsg, opcode 88)", plan)->callback([&] {
+    plan.kind = SendKind::Text;
+  });
+  CLI::App* log = send_kind(send, "log", "a log record (DppLogMsg, opcode 33)", plan);
+  number(log, "--category", plan.category, "C + 0x80 logs the text plainly", 0, UINT32_MAX)
+      ->required();
+  log->callback([&] { plan.kind = SendKind::Log; });
+  CLI::App* ipc = send_kind(send, "ipc", "an IPC header record (category 1 RX, 2 TX)", plan);
+  std::string direction;
+  ipc->add_option("rx|tx", direction)->required()->check(CLI::IsMember({"rx", "tx"}));
+  wire::IpcMsgHeader& h = plan.header;
+  for (auto [name, field] : {std::pair{"--opc", &h.opc},
+                             {"--src", &h.src},
+                             {"--dst", &h.dst},
+                             {"--size", &h.size},
+                             {"--frm-len", &h.frm_len}})
+    number(ipc, name, *field, "a header field", 0, 0xFFFF);
+  for (auto [name, field] : {std::pair{"--ver", &h.ver},
+                             {"--ctrl", &h.ctrl},
+                             {"--status", &h.status},
+                             {"--queue", &h.queue}})
+    number(ipc, name, *field, "a header field", 0, 0xFF);
+  number(ipc, "--frm-ptr", h.frm_ptr, "a header field", 0, UINT32_MAX);
+  ipc->callback([&] {
+    plan.kind = direction == "rx" ? SendKind::IpcRx : SendKind::IpcTx;
+    plan.category = plan.kind == SendKind::IpcRx ? 1 : 2;
+  });
+
+  if (auto status = tools::parse(app, argc, argv)) return *status;
+  return *run_cmd ? run_dpps(run) : send_records(plan);
 }

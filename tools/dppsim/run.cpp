@@ -27,37 +27,10 @@ namespace dppsim {
 
 namespace {
 
-struct RunOptions {
-  unsigned dpps = kMaxDpps;
-  unsigned cores_per_dpp = kCoresPerDpp;
-};
-
 struct Endpoint {
   std::unique_ptr<client::FakeDppEndpoint> ep;
   unsigned dpp = 0;
 };
-
-bool parse_run(const std::vector<std::string>& argv, RunOptions& o) {
-  for (std::size_t i = 0; i < argv.size(); ++i) {
-    const std::string& a = argv[i];
-    unsigned* target = a == "--dpps"            ? &o.dpps
-                       : a == "--cores-per-dpp" ? &o.cores_per_dpp
-                                                : nullptr;
-    if (!target || i + 1 >= argv.size()) {
-      std::fprintf(stderr, "dppsim run: %s\n",
-                   target ? ("option " + a + " needs a value").c_str()
-                          : ("unexpected \"" + a + "\"").c_str());
-      return false;
-    }
-    const std::string& v = argv[++i];
-    if (v.size() != 1 || v[0] < '1' || v[0] > '4') {
-      std::fprintf(stderr, "dppsim run: %s %s: a number from 1 to 4\n", a.c_str(), v.c_str());
-      return false;
-    }
-    *target = static_cast<unsigned>(v[0] - '0');
-  }
-  return true;
-}
 
 void print_states(const std::vector<DppState>& states, const char* why) {
   std::printf("dppsim: state of the DPPs (%s)\n", why);
@@ -92,10 +65,7 @@ int signal_fd() {
 
 }  // namespace
 
-int run_dpps(const std::vector<std::string>& argv) {
-  RunOptions o;
-  if (!parse_run(argv, o)) return kExitUsage;
-
+int run_dpps(const RunOptions& o) {
   const int sfd = signal_fd();
   if (sfd < 0) {
     std::perror("dppsim run: signalfd");

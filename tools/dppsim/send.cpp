@@ -51,14 +51,7 @@ int send_one(int fd, const std::string& path, const std::vector<std::uint8_t>& f
 
 }  // namespace
 
-int send_records(const std::vector<std::string>& argv) {
-  auto planned = plan_send(argv);
-  if (auto* u = std::get_if<SendUsage>(&planned)) {
-    std::fprintf(stderr, "dppsim send: %s\nsee \"dppsim send --help\"\n", u->message.c_str());
-    return kExitUsage;
-  }
-  const SendPlan& plan = std::get<SendPlan>(planned);
-
+int send_records(const SendPlan& plan) {
   client::PlatformDir p = client::platform_from_env();
   std::string dst;
   try {

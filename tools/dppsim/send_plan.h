@@ -1,5 +1,5 @@
-// What "dppsim send" sends, worked out from its command line before anything
-// is sent, and the datagrams it builds: what a DPP sends the daemon's
+// What "dppsim send" sends, as its command line (main.cpp) sets it, and the
+// datagrams it builds: what a DPP sends the daemon's
 // endpoint 0.37.1024, always from module 39 (the daemon drops anything else).
 //
 //   text          PortDebugTextMsg, sender opcode 88: per-port debug text
@@ -12,10 +12,8 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "wire/dpp_log_msg.h"
@@ -41,13 +39,6 @@ struct SendPlan {
   std::uint64_t count = 1;
   double rate = 0;  // records per second; 0: as fast as possible
 };
-
-struct SendUsage {
-  std::string message;
-};
-
-// argv: the words after "send".
-std::variant<SendPlan, SendUsage> plan_send(const std::vector<std::string>& argv);
 
 // The XIPC core the records come from: 4(dpp-1) + core.
 std::uint16_t sender_core(const SendPlan& p);

@@ -1,6 +1,6 @@
 // dravikctl: what the switch's CLI, the supervisor and the platform send a
-// dravik daemon, from a shell on the host platform. Planning (plan.h) turns
-// the command line into one message; this file sends it and reports.
+// dravik daemon, from a shell on the host platform. The command line becomes
+// one planned message (cli.h, plan.h); this file sends it and reports.
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,8 +12,7 @@
 
 #include "tools/client/platform_dir.h"
 #include "tools/client/vesk_client.h"
-#include "tools/dravikctl/help.h"
-#include "tools/dravikctl/plan.h"
+#include "tools/dravikctl/cli.h"
 
 namespace dravikctl {
 
@@ -81,15 +80,9 @@ int request(const client::PlatformDir& p, const Action& a) {
 }
 
 int run(const Action& a) {
-  switch (a.kind) {
-    case ActionKind::Help:
-      std::fputs(help_text(a.help_topic), stdout);
-      return kExitOk;
-    case ActionKind::ListCommands:
-      list_commands();
-      return kExitOk;
-    default:
-      break;
+  if (a.kind == ActionKind::ListCommands) {
+    list_commands();
+    return kExitOk;
   }
   client::PlatformDir p =
       a.platform_dir ? client::platform_at(*a.platform_dir) : client::platform_from_env();
@@ -125,16 +118,11 @@ int run(const Action& a) {
 
 int main(int argc, char** argv) {
   using namespace dravikctl;
-  std::vector<std::string> args(argv + 1, argv + argc);
-  Plan plan = plan_command(args, own_terminal());
-  if (auto* e = std::get_if<UsageError>(&plan)) {
-    std::fprintf(stderr, "dravikctl: %s\n", e->message.c_str());
-    std::fprintf(stderr, "see \"dravikctl %s%s--help\"\n", e->topic.c_str(),
-                 e->topic.empty() ? "" : " ");
-    return kExitUsage;
-  }
+  int status = kExitOk;
+  std::optional<Action> action = parse_command_line(argc, argv, own_terminal(), &status);
+  if (!action) return status;
   try {
-    return run(std::get<Action>(plan));
+    return run(*action);
   } catch (const std::exception& ex) {
     // A platform directory whose socket paths do not fit sun_path.
     std::fprintf(stderr, "dravikctl: %s\n", ex.what());

@@ -1,20 +1,22 @@
-// What one dravikctl command line asks for, worked out before anything is
-// sent: the message to send (opcode and payload), how it is answered, and
-// what to tell the operator. Planning is pure, so every command's parsing
-// and encoding can be tested without a daemon.
+// What one dravikctl command asks for, worked out before anything is sent:
+// the message to send (opcode and payload), how it is answered, and what to
+// tell the operator. The command line is CLI11's (cli.h); the planners take
+// its values and raise tools::UsageError for one the daemon cannot take.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
+#include "tools/cli/numbers.h"
 #include "tools/dravikctl/command_words.h"
 #include "wire/opcodes.h"
 
 namespace dravikctl {
+
+using tools::UsageError;
 
 // The daemon's service access point, and the opcodes dravikctl sends.
 constexpr unsigned kDaemonSap = 930;
@@ -25,9 +27,9 @@ constexpr std::uint32_t kOpcodePortDebug = 4000;
 constexpr std::chrono::milliseconds kDefaultTimeout{2000};
 // The daemon keeps at most 99 characters of a terminal path.
 constexpr std::size_t kMaxVtyPath = 99;
+constexpr std::uint32_t kMaxDpp = 32;  // a DPP set has 32 bits
 
 enum class ActionKind {
-  Help,          // print help_topic's text
   ListCommands,  // print every per-port debug command
   Request,       // send to SAP 930 and wait for the reply
   Send,          // send to SAP 930; no reply comes
@@ -42,8 +44,7 @@ enum class ReplyUse {
 };
 
 struct Action {
-  ActionKind kind = ActionKind::Help;
-  std::string help_topic;
+  ActionKind kind = ActionKind::Request;
   std::uint32_t opcode = 0;
   std::vector<std::uint8_t> payload;
   ReplyUse reply = ReplyUse::Confirm;
@@ -53,25 +54,24 @@ struct Action {
   std::optional<std::string> platform_dir;  // --dir; else the environment
 };
 
-// A command line that cannot be carried out as typed: exit status 2.
-struct UsageError {
-  std::string message;  // one or more lines, without the final newline
-  std::string topic;    // the help topic that explains the command
-};
+// Per-port debug. vty: the terminal the daemon writes to, "" when there is
+// none (refused: the daemon opens it for every request).
+Action plan_port_debug(const std::vector<std::string>& words, bool off, const std::string& vty);
+Action plan_show_debug(const std::string& vty);
 
-using Plan = std::variant<Action, UsageError>;
+// The log manager. which: "all" or a number (categories), "all" or a list
+// "1,2" (DPPs); filters: up to four words, with "on N" only; vty: the
+// terminal named to the debug facility, "" for none.
+Action plan_log_categories(bool on, const std::string& which,
+                           const std::vector<std::uint32_t>& filters, const std::string& vty);
+Action plan_log_dpps(bool on, const std::string& which, const std::string& vty);
+Action plan_log_level(const std::string& level);
+Action plan_log_file(const std::string& name);
 
-// Plans argv (without the program name). own_tty: the caller's terminal,
-// ttyname(0), or nothing when standard input is not a terminal.
-Plan plan_command(const std::vector<std::string>& argv, const std::optional<std::string>& own_tty);
-
-// The parts for each command family; each gets the words after its keyword.
-struct Args;
-Plan plan_port_debug(const Args& a, std::size_t first, bool off,
-                     const std::optional<std::string>& own_tty);
-Plan plan_show_debug(const Args& a, const std::optional<std::string>& own_tty);
-Plan plan_log(const Args& a, const std::optional<std::string>& own_tty);
-Plan plan_notify(const Args& a);
+// Platform notifications; DPPs one-based. entries: "N:STATUS" each.
+Action plan_dpp_state(bool up, std::uint32_t dpp);
+Action plan_feature_request(std::uint32_t feature, const std::vector<std::uint32_t>& dpps);
+Action plan_feature_complete(std::uint32_t feature, const std::vector<std::string>& entries);
 
 // Formats a match failure for the operator, nearest commands included.
 std::string describe_match_error(const MatchError& e);

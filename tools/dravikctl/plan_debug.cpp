@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "portdebug/cmd_table.h"
-#include "tools/dravikctl/args.h"
 #include "tools/dravikctl/plan.h"
 #include "wire/debug_request.h"
 
@@ -10,24 +9,15 @@ namespace dravikctl {
 
 namespace {
 
-// The terminal of a per-port request: --vty, else the caller's own. The
-// daemon opens it for every subscription, so there must be one.
-std::variant<std::string, UsageError> terminal_of(const Args& a,
-                                                  const std::optional<std::string>& own_tty,
-                                                  const std::string& topic) {
-  std::string vty;
-  if (auto v = a.options.find("--vty"); v != a.options.end())
-    vty = v->second;
-  else if (own_tty)
-    vty = *own_tty;
+// The daemon opens the terminal for every per-port request, so there must
+// be one.
+void check_terminal(const std::string& vty) {
   if (vty.empty())
-    return UsageError{
+    throw UsageError(
         "no terminal: standard input is not a terminal, so name the terminal "
-        "(or a file) that the daemon should write to with --vty PATH",
-        topic};
+        "(or a file) that the daemon should write to with --vty PATH");
   if (vty.size() > kMaxVtyPath)
-    return UsageError{"terminal path too long: the daemon keeps at most 99 characters", topic};
-  return vty;
+    throw UsageError("terminal path too long: the daemon keeps at most 99 characters");
 }
 
 void copy_text(char* dst, std::size_t size, const std::string& s) {
@@ -38,24 +28,17 @@ void copy_text(char* dst, std::size_t size, const std::string& s) {
 
 }  // namespace
 
-Plan plan_port_debug(const Args& a, std::size_t first, bool off,
-                     const std::optional<std::string>& own_tty) {
-  const std::string topic = off ? "no" : "debug";
-  std::vector<std::string> words(a.words.begin() + static_cast<std::ptrdiff_t>(first),
-                                 a.words.end());
+Action plan_port_debug(const std::vector<std::string>& words, bool off, const std::string& vty) {
   auto matched = match_command(words);
-  if (auto* e = std::get_if<MatchError>(&matched))
-    return UsageError{describe_match_error(*e), topic};
+  if (auto* e = std::get_if<MatchError>(&matched)) throw UsageError(describe_match_error(*e));
   const MatchedCommand& m = std::get<MatchedCommand>(matched);
-
-  auto vty = terminal_of(a, own_tty, topic);
-  if (auto* e = std::get_if<UsageError>(&vty)) return *e;
+  check_terminal(vty);
 
   wire::DebugRequest r;
   r.commandID = m.id;
   r.port = m.port;
   r.noFlag = off ? 1 : 0;
-  copy_text(r.term, sizeof r.term, std::get<std::string>(vty));
+  copy_text(r.term, sizeof r.term, vty);
   copy_text(r.init, sizeof r.init, m.init);
   copy_text(r.tgt, sizeof r.tgt, m.tgt);
   r.fenk = m.fenk;
@@ -63,34 +46,51 @@ Plan plan_port_debug(const Args& a, std::size_t first, bool off,
   r.targ_fcid = m.targ_fcid;
 
   Action act;
-  act.kind = ActionKind::Request;
   act.opcode = kOpcodePortDebug;
   act.payload = wire::encode_debug_request(r);
-  act.vty = std::get<std::string>(vty);
+  act.vty = vty;
   act.done = (off ? "no " : "") + canonical_text(m) + ": " + (off ? "released" : "subscribed") +
-             " for terminal " + act.vty + " (command " + std::to_string(m.id) + ", module " +
+             " for terminal " + vty + " (command " + std::to_string(m.id) + ", module " +
              std::to_string(cmdMaskTable[m.id].module) + ", sent to core " +
              std::to_string(m.port) + ")";
   return act;
 }
 
-Plan plan_show_debug(const Args& a, const std::optional<std::string>& own_tty) {
-  if (a.words.size() != 2 || a.words[1] != "debug")
-    return UsageError{"the listing is asked for with \"show debug\"", "show"};
-  auto vty = terminal_of(a, own_tty, "show");
-  if (auto* e = std::get_if<UsageError>(&vty)) return *e;
-
+Action plan_show_debug(const std::string& vty) {
+  check_terminal(vty);
   wire::DebugRequest r;
   r.commandID = show_command;
-  copy_text(r.term, sizeof r.term, std::get<std::string>(vty));
+  copy_text(r.term, sizeof r.term, vty);
 
   Action act;
-  act.kind = ActionKind::Request;
   act.opcode = kOpcodePortDebug;
   act.payload = wire::encode_debug_request(r);
   act.reply = ReplyUse::Listing;
-  act.vty = std::get<std::string>(vty);
+  act.vty = vty;
   return act;
+}
+
+std::string describe_match_error(const MatchError& e) {
+  std::string s = e.message;
+  if (!e.expected.empty()) {
+    s += "\n  the words that fit here: ";
+    std::size_t shown = 0;
+    for (const auto& w : e.expected) {
+      if (shown == 16) {
+        s += " ... (" + std::to_string(e.expected.size() - shown) + " more)";
+        break;
+      }
+      s += (shown ? ", " : "") + w;
+      ++shown;
+    }
+  }
+  if (!e.nearest.empty()) {
+    s += e.kind == MatchFailure::Ambiguous ? "\n  it fits:" : "\n  nearest commands:";
+    for (std::int32_t id : e.nearest)
+      s += "\n    " + display_text(id) + "   (command " + std::to_string(id) + ")";
+  }
+  s += "\n  \"dravikctl commands\" lists every command";
+  return s;
 }
 
 }  // namespace dravikctl

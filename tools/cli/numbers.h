@@ -1,0 +1,26 @@
+// Numbers as operators type them, and the error a planner raises for a
+// value the daemon cannot take.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+namespace tools {
+
+// A command line that parses but names something that does not exist (a
+// command the table lacks, a DPP out of range, ...): printed, exit status 2.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Decimal, or hexadecimal after "0x"; a leading zero does not make it octal.
+// Nothing when the text is not such a number or exceeds max.
+std::optional<std::uint64_t> parse_number(std::string_view s, std::uint64_t max = 0xFFFFFFFF);
+// A comma-separated list of such numbers ("1,2", "0x10,0,3"); nothing when
+// an item is empty or not a number.
+std::optional<std::vector<std::uint32_t>> parse_number_list(std::string_view s);
+
+}  // namespace tools
