@@ -31,11 +31,17 @@ enum MapState : int { kUnmapped, kMapping, kMapped, kMapFailed };
 
 // corvan_keep_alive runs in the main loop and in the SIGHUP handler, so its
 // state is lock-free atomics: a handler that interrupts a heartbeat sees
-// either the old or the new value, never half of one.
+// either the old or the new value, never half of one, and only one of them
+// writes the line at a time.
 std::atomic<std::uint64_t> g_count{0};
 std::atomic<int> g_last_pm{0};
 std::atomic<int> g_map_state{kUnmapped};
 char* g_map = nullptr;
+// What the mapped line shows, kept by whoever holds g_writing.
+std::atomic<bool> g_writing{false};
+std::atomic<bool> g_line_valid{false};
+std::atomic<std::uint64_t> g_shown{0};
+std::atomic<int> g_shown_pm{0};
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
@@ -85,6 +91,43 @@ void write_line(char* m, std::uint64_t count, int pm) {
   m[kHeartbeatSize - 1] = '\n';
 }
 
+// Adds one to the zero-padded count at the start of the line: the usual
+// heartbeat changes its last digit or two, not all twenty.
+void count_up(char* m) {
+  for (std::size_t i = kCountDigits; i-- > 0;) {
+    if (m[i] != '9') {
+      ++m[i];
+      return;
+    }
+    m[i] = '0';
+  }
+}
+
+// Makes the line show the newest count and pm. The one heartbeat that holds
+// g_writing writes; one that comes in the middle of it (from the SIGHUP
+// handler) has only counted, and the holder shows that count before it lets
+// go. A heartbeat after the holder let go takes the line itself.
+void show_newest() {
+  for (;;) {
+    if (g_writing.exchange(true)) return;
+    for (;;) {
+      const std::uint64_t count = g_count.load();
+      const int pm = g_last_pm.load();
+      if (g_line_valid.load() && count == g_shown.load() + 1 && count != 0 &&
+          pm == g_shown_pm.load())
+        count_up(g_map);
+      else if (!g_line_valid.load() || count != g_shown.load() || pm != g_shown_pm.load())
+        write_line(g_map, count, pm);
+      g_shown.store(count);
+      g_shown_pm.store(pm);
+      g_line_valid.store(true);
+      if (g_count.load() == count && g_last_pm.load() == pm) break;
+    }
+    g_writing.store(false);
+    if (g_count.load() == g_shown.load() && g_last_pm.load() == g_shown_pm.load()) return;
+  }
+}
+
 void append_log(const char* line, int n) {
   if (n <= 0) return;
   PathBuf path = platform_path(layout::kCorvanLog);
@@ -98,6 +141,8 @@ void corvan_reset() {
   g_map = nullptr;
   g_count.store(0);
   g_last_pm.store(0);
+  g_line_valid.store(false);
+  g_writing.store(false);
   g_map_state.store(kUnmapped);
 }
 
@@ -121,20 +166,13 @@ extern "C" int corvan_dispatch(vesk_msg_t* msg) {
 
 // The first heartbeat maps the file; the daemon sends it from its main loop
 // before a SIGHUP can ask for one, and even if a signal comes first the
-// mapping uses only system calls. Every later heartbeat is memory writes only.
+// mapping uses only system calls. Every later heartbeat is memory writes only,
+// usually a digit or two.
 extern "C" void corvan_keep_alive(int pm, int /*arg*/) {
   using namespace host;
   g_last_pm.store(pm);
-  std::uint64_t count = g_count.fetch_add(1) + 1;
+  g_count.fetch_add(1);
   if (g_map_state.load() == kUnmapped) map_heartbeats();
   if (g_map_state.load() != kMapped) return;
-  // A heartbeat from a signal handler may land in the middle of this one; it
-  // completes before we resume, and we rewrite the line until it shows the
-  // newest count, so the file never keeps the older, half-overwritten line.
-  for (;;) {
-    write_line(g_map, count, g_last_pm.load());
-    std::uint64_t now = g_count.load();
-    if (now == count) break;
-    count = now;
-  }
+  show_newest();
 }

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/card.h"
+#include "platform/corvan.h"
 #include "platform/dbgfac.h"
 #include "platform/fs.h"
 #include "platform/host/reset.h"
@@ -196,3 +197,13 @@ TEST_F(HostTest, XipcSocketsEndAtDescriptor1023) {
 }
 
 }  // namespace
+
+TEST_F(HostTest, HeartbeatLineFollowsEveryCountThroughCarriesAndPmChanges) {
+  char want[40];
+  for (unsigned long long n = 1; n <= 1001; ++n) {
+    const int pm = n == 1000 ? -7 : 42;
+    corvan_keep_alive(pm, 0);
+    std::snprintf(want, sizeof want, "%020llu %011d\n", n, pm);
+    ASSERT_EQ(read(path("corvan/heartbeats")), want) << n;
+  }
+}
