@@ -1,5 +1,6 @@
 #include "dpplog/intake.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -16,50 +17,57 @@ constexpr std::uint32_t kCategoryTxHeader = 2;
 constexpr std::uint32_t kCategoryRxText = 3;
 constexpr std::uint32_t kCategoryTxText = 4;
 constexpr std::size_t kHeaderLineSize = 256;
+// Every fixed field lies before the log text, which starts after the port text.
+constexpr std::size_t kZeroedUpTo = wire::dpp_log::kLogText + 1;
+static_assert(wire::dpp_log::kPortText < wire::dpp_log::kLogText);
 
+// Port debug text: it stops at its NUL, at min(length, 2240) bytes and at the
+// end of the receive buffer, whose spare zero byte ends it there.
 void log_port_debug_text(const std::uint8_t* rbuf, int dpp) {
   const wire::Bytes b(rbuf, kRecvSize);
-  const std::uint32_t length = wire::get_u32(b, wire::dpp_log::kLength);
-  // The working copy is zero past the text; the text itself stops at its NUL,
-  // at min(length, 2240) bytes and at the end of the receive buffer.
-  char work[kRecvSize] = {};
-  const std::size_t avail = kRecvSize - wire::dpp_log::kPortText;
-  std::size_t limit = length < kRecvSize ? length : kRecvSize;
-  if (limit > avail) limit = avail;
-  const char* text = reinterpret_cast<const char*>(rbuf + wire::dpp_log::kPortText);
-  memcpy(work, text, strnlen(text, limit));
-  logDppTextLines(work, dpp, length);
+  logDppTextLines(reinterpret_cast<const char*>(rbuf + wire::dpp_log::kPortText), dpp,
+                  wire::get_u32(b, wire::dpp_log::kLength));
+}
+
+// "[DPP<n>] <tag>: <text>", or "[DPP<n>] <text>" without a tag, made by
+// copying rather than formatting.
+void log_tagged(int dpp, const char* tag, const char* text) {
+  char line[32 + kRecvSize];
+  int used = snprintf(line, 32, "[DPP%d] ", dpp);
+  if (tag != nullptr) {
+    const std::size_t t = strlen(tag);
+    memcpy(line + used, tag, t);
+    used += static_cast<int>(t);
+    line[used++] = ':';
+    line[used++] = ' ';
+  }
+  const std::size_t n = strnlen(text, kRecvSize);
+  memcpy(line + used, text, n);
+  log_dpp_line(dpp, line, static_cast<std::size_t>(used) + n);
 }
 
 void log_dpp_log_msg(const std::uint8_t* rbuf, int dpp) {
   const wire::Bytes b(rbuf, kRecvSize);
   const std::uint32_t category = wire::get_u32(b, wire::dpp_log::kCategory);
-  // NUL-terminated: the receive buffer keeps a zero byte past its 2240 bytes.
+  // NUL-terminated: the receive buffer holds a zero byte past what came.
   const char* text = reinterpret_cast<const char*>(rbuf + wire::dpp_log::kLogText);
 
   if (category & wire::kCategoryPlain) {
-    log_dpp_record(dpp, "[DPP%d] %s", dpp, text);
+    log_tagged(dpp, nullptr, text);
     return;
   }
   if (category > static_cast<std::uint32_t>(kDppLogCategories)) return;
   if (category == kCategoryRxHeader || category == kCategoryTxHeader) {
     char line[kHeaderLineSize];
     format_ipc_header_line(line, sizeof line, dpp, category, wire::decode_ipc_header(b));
-    // The line holds no conversion character; handing it through "%s" writes
-    // the same bytes and never lets composed text act as a format.
-    log_dpp_record(dpp, "%s", line);
+    log_dpp_line(dpp, line, strlen(line));
     return;
   }
   if (category == kCategoryRxText || category == kCategoryTxText) {
     logDppTextLines(text, dpp, wire::get_u32(b, wire::dpp_log::kLength));
     return;
   }
-  const char* tag = debug_flag_entries[category].short_name;
-  if (tag != nullptr) {
-    log_dpp_record(dpp, "[DPP%d] %s: %s", dpp, tag, text);
-  } else {
-    log_dpp_record(dpp, "[DPP%d] %s", dpp, text);
-  }
+  log_tagged(dpp, debug_flag_entries[category].short_name, text);
 }
 
 }  // namespace
@@ -84,6 +92,7 @@ extern "C" int processKORUXIPCmsg(int sd) {
   // One spare zero byte past the 2240 received ones ends every text read in
   // place, whatever the datagram holds.
   std::uint8_t rbuf[kRecvSize + 1];
+  rbuf[kRecvSize] = 0;
   XipcAddr src{};
   socklen_t srclen = kXipcAddrSize;
   const ssize_t count = xipc_recvfrom(sd, rbuf, kRecvSize, 0, &src, &srclen);
@@ -91,7 +100,10 @@ extern "C" int processKORUXIPCmsg(int sd) {
     printf("Error from recvfrom, byte count %d\n", static_cast<int>(count));
     return -1;
   }
-  memset(rbuf + count, 0, sizeof rbuf - static_cast<std::size_t>(count));
+  // A short datagram reads as zero-padded: the fixed fields and the start of
+  // the text past what came are cleared, and a zero ends the text.
+  const std::size_t got = static_cast<std::size_t>(count);
+  memset(rbuf + got, 0, std::max(kZeroedUpTo, got + 1) - got);
 
   if (src.module != kXipcModulePortDebug) {
     printf("Received a unknown message from module: %d opcode: %d \n", src.module, src.opcode);

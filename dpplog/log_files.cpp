@@ -18,6 +18,15 @@ std::time_t system_now() { return std::time(nullptr); }
 
 constexpr std::size_t kPathSize = 4096;
 
+// Each open file's write position: the bytes written to it since it was
+// opened or last wrapped. Kept here, since asking the stream costs a system
+// call per record. Only what the stream took counts.
+long g_position[kMaxDpps + 1];
+
+void advance(int dpp, int written) {
+  if (written > 0) g_position[dpp] += written;
+}
+
 // The time-stamp line due ahead of a record, if any. Stamps track whole
 // seconds; while the clock stands behind the last stamp (it was set back),
 // no stamp is written until it passes it again.
@@ -29,9 +38,9 @@ void stamp_if_due(int dpp, FILE* f) {
   if (text == nullptr) text = "?\n";
   const std::int32_t gap = now - last_time[dpp];
   if (last_time[dpp] == 0 || gap == 1) {
-    fprintf(f, "#### %s", text);
+    advance(dpp, fprintf(f, "#### %s", text));
   } else {
-    fprintf(f, "#### [%d sec] %s", gap, text);
+    advance(dpp, fprintf(f, "#### [%d sec] %s", gap, text));
   }
   last_time[dpp] = now;
   last_lineno[dpp] += 1;
@@ -84,6 +93,7 @@ void open_dpp_file(int n, std::string_view base) {
   snprintf(filenames[n], name_size, "%.*s.%d", blen, base.data(), n);
   last_lineno[n] = 0;
   last_time[n] = 0;
+  g_position[n] = 0;
 
   // A link from an earlier set or an earlier run is replaced.
   fs_unlink(link_path);
@@ -99,6 +109,19 @@ void open_dpp_file(int n, std::string_view base) {
   }
 }
 
+// After each record: the newline, and the wrap. No truncation: later records
+// overwrite the oldest from the start, and the bytes beyond the write position
+// stay until overwritten.
+void end_record(int dpp, FILE* f) {
+  if (fputc('\n', f) != EOF) advance(dpp, 1);
+  last_lineno[dpp] += 1;
+  if (g_position[dpp] > kLogFileWrap) {
+    rewind(f);
+    g_position[dpp] = 0;
+    last_lineno[dpp] = 0;
+  }
+}
+
 }  // namespace
 
 std::time_t (*dpplog_now)() = system_now;
@@ -107,21 +130,19 @@ extern "C" void fprintf_klaxo(int dpp, const char* format, ...) {
   if (!dpp_has_log_file(dpp)) return;
   FILE* f = output_files[dpp];
   stamp_if_due(dpp, f);
-
   va_list ap;
   va_start(ap, format);
-  vfprintf(f, format, ap);
+  advance(dpp, vfprintf(f, format, ap));
   va_end(ap);
-  fputc('\n', f);
-  last_lineno[dpp] += 1;
+  end_record(dpp, f);
+}
 
-  // No truncation: later records overwrite the oldest from the start, and the
-  // bytes beyond the write position stay until overwritten. A position that
-  // cannot be read (-1) does not wrap.
-  if (ftell(f) > kLogFileWrap) {
-    rewind(f);
-    last_lineno[dpp] = 0;
-  }
+void write_dpp_record(int dpp, const char* text, std::size_t len) {
+  if (!dpp_has_log_file(dpp)) return;
+  FILE* f = output_files[dpp];
+  stamp_if_due(dpp, f);
+  advance(dpp, static_cast<int>(fwrite(text, 1, len, f)));
+  end_record(dpp, f);
 }
 
 void set_output_file(const wire::SetDebugRequest& r) {

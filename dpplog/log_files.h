@@ -6,6 +6,7 @@
 // stamp per second of the clock and only ahead of a record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -25,6 +26,9 @@ extern "C" {
 // truncation, and last_lineno restarts at 0.
 void fprintf_klaxo(int dpp, const char* format, ...) __attribute__((format(printf, 2, 3)));
 }
+
+// fprintf_klaxo(dpp, "%.*s", len, text), for a record that is already made.
+void write_dpp_record(int dpp, const char* text, std::size_t len);
 
 // SET_DEBUG type 4. An on request opens a new set of files under r.name (one
 // per DPP, mode "w", linked under /var/log/external/) after closing the current

@@ -6,6 +6,7 @@
 // or any DPP once the manager is released) always goes to klaxo.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "dpplog/log_files.h"
@@ -20,6 +21,16 @@ void log_dpp_record(int dpp, const char* format, Values... values) {
     fprintf_klaxo(dpp, format, values...);
   } else {
     klaxo(1, kDppDebugFacility, 0, format, values...);
+  }
+}
+
+// Hands one record that is already made (len bytes, no NUL among them) to
+// the DPP's file or to klaxo, as log_dpp_record(dpp, "%.*s", len, text) would.
+inline void log_dpp_line(int dpp, const char* text, std::size_t len) {
+  if (dpp_has_log_file(dpp)) {
+    write_dpp_record(dpp, text, len);
+  } else {
+    klaxo(1, kDppDebugFacility, 0, "%.*s", static_cast<int>(len), text);
   }
 }
 

@@ -54,7 +54,7 @@ int dpps_on_card(std::uint16_t card) {
     case 163:
       return 1;
     default:
-      return 4;
+      return kMaxDpps;
   }
 }
 

@@ -18,6 +18,7 @@
 #include "dpplog/flag_table.h"
 
 constexpr std::uint32_t kAllCategories = 0x1FFFFFFFu;
+constexpr int kMaxDpps = 4;  // the most DPPs a card has
 constexpr const char* kDppLogDir = "/cpp/plinder_dpp_logs/";
 constexpr const char* kDppDebugFacility = "dpp_debug";
 

@@ -26,7 +26,9 @@ void runMainLoop(void) {
   const int handle = q;  // the VESK handle never changes while the loop runs
   while (main_loop) {
     if (card_id != kCardSpawnedByCorvan) corvan_keep_alive(pm_desciptor, 0);
-    puts("Waiting for a message...");
+    // One write on the unbuffered output, where puts would make two.
+    static constexpr char kWaiting[] = "Waiting for a message...\n";
+    fwrite(kWaiting, 1, sizeof kWaiting - 1, stdout);
 
     // sd is read afresh on every pass: a rebind during the previous VESK
     // request is watched from this pass on.
