@@ -419,6 +419,7 @@ def main():
     finally:
         if cleanup:
             cleanup()
+    notes.append(f"Load average at the end {os.getloadavg()[0]:.2f}.")
     rtt = {n: (statistics.median(d for d, _ in v), statistics.median(e for _, e in v))
            for n, v in rtt_runs.items()}
     write_results(os.path.abspath(a.out), rows, rtt, allocs, notes, receivers, count)
