@@ -317,8 +317,8 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
     for name, per in allocs.items():
         lines.append(f"- Heap allocations in steady state, {name} (stdout to /dev/null, "
                      f"{count} datagrams, counted by bench/alloc_count.cpp): "
-                     + ", ".join(f"{s} B {n} ({n / count:.5f} per datagram)"
-                                 for s, n in per.items()) + ".")
+                     + ", ".join(f"{s} B {n} in {secs:.1f} s ({n / count:.5f} per datagram)"
+                                 for s, (n, secs) in per.items()) + ".")
     for name, (d, e) in rtt.items():
         lines.append(f"- Request round trip ({name}, per-port debug subscribe/release over the "
                      f"VESK socket, DPPs played by dppsim): median {d:.1f} µs against "
@@ -409,13 +409,13 @@ def main():
                           f"lost {rows[-1]['lost']}", flush=True)
             for name, binary in daemons.items():
                 with tempfile.TemporaryDirectory(prefix="dvkr-") as w:
-                    rtt_runs[name].append(round_trip(binary, w, 2000 if a.quick else 10000))
+                    rtt_runs[name].append(round_trip(binary, w, 1000 if a.quick else 3000))
         for name, binary in daemons.items():
             allocs[name] = {}
             for size in SIZES:
                 with tempfile.TemporaryDirectory(prefix="dvka-") as w:
-                    _, _, _, n, _ = run_dravik(binary, w, count, size, False, allocs=True)
-                allocs[name][size] = n
+                    _, secs, _, n, _ = run_dravik(binary, w, count, size, False, allocs=True)
+                allocs[name][size] = n, secs
     finally:
         if cleanup:
             cleanup()

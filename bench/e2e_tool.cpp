@@ -257,9 +257,16 @@ int rtt(const std::string& sap, const std::string& vty, int rounds) {
   const Frame sub = request_frame(on), rel = request_frame(off);
   const sockaddr_un to_daemon = unix_addr(sap), to_echo = unix_addr(echo_path);
   std::vector<double> daemon_us, echo_us;
+  // Work goes on after each answer (the daemon prints its subscription map,
+  // dppsim takes the flag updates sent to the DPPs): each round trip starts
+  // after a pause in which that is over, or the next one (either's) would
+  // be measured against it.
+  const auto pause = std::chrono::milliseconds(1);
   for (int i = 0; i < rounds; ++i) {
     daemon_us.push_back(round_trip(own, to_daemon, i % 2 == 0 ? sub : rel));
+    std::this_thread::sleep_for(pause);
     echo_us.push_back(round_trip(own, to_echo, i % 2 == 0 ? sub : rel));
+    std::this_thread::sleep_for(pause);
   }
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
