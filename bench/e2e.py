@@ -323,6 +323,7 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
         lines.append(f"- Request round trip ({name}, per-port debug subscribe/release over the "
                      f"VESK socket, DPPs played by dppsim): median {d:.1f} µs against "
                      f"{e:.1f} µs for a plain AF_UNIX datagram echo, {d / e:.2f}×.")
+    lines.append("- Sinks: the limit and the daemon write into a FIFO read by `e2e_tool sink`, so every record is counted (the daemon's per-DPP log file is that FIFO); rsyslog appends to a regular file, counted the same way.")
     lines += [f"- {n}" for n in notes]
     lines += ["", "![CPU per datagram](e2e.png)", "", "Raw figures: [e2e.csv](e2e.csv)."]
     text = "\n".join(lines) + "\n"
