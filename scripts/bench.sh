@@ -1,12 +1,28 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks (an optimised build in build-bench/).
+# Builds (Release, in build-bench/) and runs the end-to-end benchmark of the log
+# intake (bench/e2e.py: the daemon against a plain receive-and-write loop and
+# rsyslog); results go to bench/results/. Options are e2e.py's: --quick,
+# --baseline REV, --count N, --rounds N. `--micro [ARGS]` runs the Google
+# Benchmark micro-benchmark of the intake's hot functions instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-dpkg -s libbenchmark-dev >/dev/null 2>&1 || {
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
-  ${sudo_cmd:-} apt-get update -q && ${sudo_cmd:-} apt-get install -y -q libbenchmark-dev
-}
+[ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
+need=()
+for pkg in libbenchmark-dev gnuplot-nox rsyslog; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if [ "${#need[@]}" -gt 0 ]; then
+  ${sudo_cmd:-} apt-get update -q || true
+  for pkg in "${need[@]}"; do # one at a time: rsyslog may be missing and is optional
+    DEBIAN_FRONTEND=noninteractive ${sudo_cmd:-} apt-get install -y -q --no-install-recommends \
+      "$pkg" || echo "note: $pkg could not be installed"
+  done
+fi
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVIK_BENCH=ON >/dev/null
-cmake --build build-bench -j "$(nproc)" --target intake_bench
-build-bench/bench/intake_bench "$@"
+cmake --build build-bench -j 2 --target dravik dravikctl dppsim intake_bench e2e_tool alloc_count
+if [ "${1:-}" = "--micro" ]; then
+  shift
+  exec build-bench/bench/intake_bench "$@"
+fi
+exec python3 bench/e2e.py --build build-bench "$@"
