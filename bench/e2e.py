@@ -6,17 +6,22 @@ send, blocking sendmmsg batches) push COUNT records of one payload size at it,
 and measures the receiver's CPU (user + sys, read as on-CPU time from
 /proc/<pid>/task/*/schedstat) from its idle start to its idle end. Receivers:
 
-  limit        a select + recvfrom + fwrite loop (bench/e2e_tool limit)
+  limit        a select + recvfrom + fwrite loop into a 2 MiB ring file
+               (bench/e2e_tool limit)
   dravik-null  the daemon, standard output to /dev/null
   dravik-file  the daemon, standard output to a file
   base-null, base-file   the same for --baseline REV's daemon
   rsyslog      rsyslogd, imuxsock on a unix datagram socket, message-only
                template to a file
 
+  dravik-facility  the daemon without log files: records go to the debug
+               facility's log, an append-only file where every one is counted
+
 The daemon takes DPP 1's log records and per-port debug text in turn into its
-open per-DPP log file; that file is a FIFO read by e2e_tool sink, so every
-record is counted across what would be the ring's wrap (the limit writes into
-a FIFO the same way; rsyslog into a plain file, which it only appends to).
+open per-DPP log file, a regular file that wraps every 2 MiB: what the ring
+holds at the end is checked (newest record present, no gap). The facility row
+counts every record exactly, as does rsyslog's (a plain file it only appends
+to); the limit's ring is checked as the daemon's is.
 Rounds interleave every receiver and size; the table gives medians.
 """
 import argparse
@@ -135,30 +140,43 @@ def read_allocs(path):
 
 
 def run_limit(work, count, size):
-    sock, fifo = f"{work}/limit.sock", f"{work}/limit.fifo"
-    os.mkfifo(fifo)
-    sink = subprocess.Popen(tool("sink", fifo), stdout=subprocess.PIPE, text=True)
-    proc = subprocess.Popen(tool("limit", sock, fifo))
+    sock, ring = f"{work}/limit.sock", f"{work}/limit.ring"
+    proc = subprocess.Popen(tool("limit", sock, ring))
     try:
         wait_for(lambda: os.path.exists(sock), what="the limit's socket")
         cpu, secs, rss, _ = measure(proc.pid, sock, count, size, "xipc")
     finally:
         stop(proc)
-    return cpu, secs, rss, None, parse_sink(sink.communicate(timeout=60)[0])
+    return cpu, secs, rss, None, ring_check(ring, WARM_UP + count)
 
 
-def run_dravik(binary, work, count, size, stdout_to_file, allocs=False):
+def ring_check(path, last):
+    """What the ring file holds: its records' sequences in file order are the
+    newest run (from the file's start up to the write position, ending at
+    `last`), then the oldest run, which ends just before the newest begins.
+    Returns sink-style counts; a gap shows as missing records."""
+    seqs = []
+    with open(path, "rb") as f:
+        for line in f:
+            at = line.find(b"@")
+            if at >= 0 and line[at + 1:at + 11].isdigit():
+                seqs.append(int(line[at + 1:at + 11]))
+    cut = next((i for i in range(1, len(seqs)) if seqs[i] < seqs[i - 1]), len(seqs))
+    new, old = seqs[:cut], seqs[cut:]
+    run = lambda r: all(b == a + 1 for a, b in zip(r, r[1:]))
+    ok = (new and new[-1] == last and run(new) and run(old) and
+          (not old or old[-1] + 1 == new[0]))
+    missing = 0 if ok else max(1, (last - min(seqs, default=last) + 1) - len(set(seqs)))
+    return {"records": last - missing, "disorder": 0}
+
+
+def run_dravik(binary, work, count, size, stdout_to_file, allocs=False, facility=False):
     env = dict(os.environ, DRAVIK_PLATFORM_DIR=work)
-    logdir = f"{work}/fs/cpp/plinder_dpp_logs"
-    os.makedirs(logdir)
-    fifo = f"{logdir}/bench.1"
-    os.mkfifo(fifo)
     counter = None
     if allocs:
         counter = f"{work}/allocs"
         env["DRAVIK_BENCH_ALLOCS"] = counter
         env["LD_PRELOAD"] = os.path.join(BUILD, "bench", "liballoc_count.so")
-    sink = subprocess.Popen(tool("sink", fifo), stdout=subprocess.PIPE, text=True)
     out = open(f"{work}/daemon.out" if stdout_to_file else os.devnull, "w")
     proc = subprocess.Popen([binary, "1", "0", "0", "100", "x"], env=env, stdout=out,
                             stderr=subprocess.DEVNULL, cwd=work)
@@ -166,13 +184,19 @@ def run_dravik(binary, work, count, size, stdout_to_file, allocs=False):
     try:
         wait_for(lambda: os.path.exists(sock) and os.path.exists(f"{work}/vesk/930"),
                  what="the daemon's sockets")
-        subprocess.run([os.path.join(BUILD, "dravikctl"), "log", "file", "bench"], env=env,
-                       check=True, stdout=subprocess.DEVNULL)
+        if not facility:
+            subprocess.run([os.path.join(BUILD, "dravikctl"), "log", "file", "bench"], env=env,
+                           check=True, stdout=subprocess.DEVNULL)
         cpu, secs, rss, n = measure(proc.pid, sock, count, size, "xipc", allocs=counter)
     finally:
         stop(proc)
         out.close()
-    return cpu, secs, rss, n, parse_sink(sink.communicate(timeout=60)[0])
+    if facility:
+        return cpu, secs, rss, n, parse_sink(subprocess.run(
+            tool("sink", f"{work}/dbgfac/dpp_debug.log", WARM_UP + count, 60), check=True,
+            capture_output=True, text=True).stdout)
+    return cpu, secs, rss, n, ring_check(f"{work}/fs/cpp/plinder_dpp_logs/bench.1",
+                                         WARM_UP + count)
 
 
 RSYSLOG_CONF = """\
@@ -323,7 +347,7 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
         lines.append(f"- Request round trip ({name}, per-port debug subscribe/release over the "
                      f"VESK socket, DPPs played by dppsim): median {d:.1f} µs against "
                      f"{e:.1f} µs for a plain AF_UNIX datagram echo, {d / e:.2f}×.")
-    lines.append("- Sinks: the limit and the daemon write into a FIFO read by `e2e_tool sink`, so every record is counted (the daemon's per-DPP log file is that FIFO); rsyslog appends to a regular file, counted the same way.")
+    lines.append("- Sinks: the limit and the daemon's per-DPP log file are 2 MiB rings in regular files: what each holds at the end is checked (newest record there, no gap). rsyslog and the daemon's debug facility (dravik-facility) append to regular files: every record is counted.")
     lines += [f"- {n}" for n in notes]
     lines += ["", "![CPU per datagram](e2e.png)", "", "Raw figures: [e2e.csv](e2e.csv)."]
     text = "\n".join(lines) + "\n"
@@ -383,6 +407,7 @@ def main():
     for name, binary in daemons.items():
         cells[f"{name}-null"] = lambda w, s, b=binary: run_dravik(b, w, count, s, False)
         cells[f"{name}-file"] = lambda w, s, b=binary: run_dravik(b, w, count, s, True)
+    cells["dravik-facility"] = lambda w, s: run_dravik(dravik, w, count, s, False, facility=True)
     if shutil.which("rsyslogd"):
         cells["rsyslog"] = lambda w, s: run_rsyslog(w, count, s)
         ver = subprocess.run(["rsyslogd", "-v"], capture_output=True, text=True).stdout

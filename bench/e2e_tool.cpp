@@ -9,7 +9,7 @@
 //       Prints the seconds from the first send to the last.
 //   e2e_tool limit SOCKET SINK
 //       The limit: a select + recvfrom + fwrite loop writing each record's
-//       text and a newline to SINK, until SIGTERM.
+//       text and a newline to the file SINK, a 2 MiB ring, until SIGTERM.
 //   e2e_tool sink PATH [COUNT TIMEOUT_S]
 //       Reads records from PATH (a FIFO to its end, or a growing file until
 //       COUNT records are in or the time is up) and prints
@@ -146,6 +146,8 @@ int limit(const std::string& path, const std::string& sink) {
   FILE* out = std::fopen(sink.c_str(), "w");
   if (out == nullptr) die("open sink");
   std::uint8_t buf[kXipcAddrSize + wire::dpp_log::kRecvSize + 1];
+  constexpr std::size_t kRing = 0x200000;
+  std::size_t written = 0;
   while (running) {
     fd_set rd;
     FD_ZERO(&rd);
@@ -160,8 +162,14 @@ int limit(const std::string& path, const std::string& sink) {
     if (static_cast<std::size_t>(n) <= at) continue;
     buf[n] = 0;
     const char* text = reinterpret_cast<const char*>(buf + at);
-    std::fwrite(text, 1, strnlen(text, static_cast<std::size_t>(n) - at), out);
+    const std::size_t len = strnlen(text, static_cast<std::size_t>(n) - at);
+    std::fwrite(text, 1, len, out);
     std::fputc('\n', out);
+    // A ring of 2 MiB, as the daemon keeps its log files.
+    if ((written += len + 1) > kRing) {
+      std::rewind(out);
+      written = 0;
+    }
   }
   std::fclose(out);
   return 0;
@@ -217,9 +225,8 @@ double round_trip(int fd, const sockaddr_un& to, const Frame& frame) {
   return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
 }
 
-Frame request_frame(const std::vector<std::string>& argv) {
-  auto plan = dravikctl::plan_command(argv, std::nullopt);
-  const auto& a = std::get<dravikctl::Action>(plan);
+Frame request_frame(const std::vector<std::string>& words, bool off, const std::string& vty) {
+  const dravikctl::Action a = dravikctl::plan_port_debug(words, off, vty);
   wire::VeskRequestFrame f;
   f.opcode = a.opcode;
   f.payload = a.payload;
@@ -250,11 +257,8 @@ int rtt(const std::string& sap, const std::string& vty, int rounds) {
   int own = bound_socket(own_path);
   timeval tv{5, 0};
   ::setsockopt(own, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  const std::vector<std::string> words = {"nivo", "ipstack", "tcp", "port", "3", "--vty", vty};
-  std::vector<std::string> on = {"debug"}, off = {"no", "debug"};
-  on.insert(on.end(), words.begin(), words.end());
-  off.insert(off.end(), words.begin(), words.end());
-  const Frame sub = request_frame(on), rel = request_frame(off);
+  const std::vector<std::string> words = {"nivo", "ipstack", "tcp", "port", "3"};
+  const Frame sub = request_frame(words, false, vty), rel = request_frame(words, true, vty);
   const sockaddr_un to_daemon = unix_addr(sap), to_echo = unix_addr(echo_path);
   std::vector<double> daemon_us, echo_us;
   // Work goes on after each answer (the daemon prints its subscription map,

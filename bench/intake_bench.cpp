@@ -24,6 +24,7 @@
 #include "wire/dpp_log_msg.h"
 #include "xipc/xipc.h"
 #include "xipc/xipc_addr.h"
+#include "xipc/xipc_comm.h"
 
 namespace {
 

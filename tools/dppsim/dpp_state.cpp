@@ -165,7 +165,10 @@ std::string apply_dpp_flag(DppState& s, std::uint16_t core, const XipcAddr& send
     if (!(m.flags & (1u << k))) continue;
     s.filters[k] = m.filters[k];
     if (m.filters[k] == wire::FilterBlock{}) continue;
-    filters += " " + std::to_string(k + 1) + ":" + filter_block(m.filters[k]);
+    filters.append(" ")
+        .append(std::to_string(k + 1))
+        .append(":")
+        .append(filter_block(m.filters[k]));
   }
   if (!filters.empty()) line += " filters" + filters;
   return line + length_note(payload.size(), wire::dpp_flag::kSize) + from(sender);
