@@ -2,6 +2,7 @@
 // arguments, card type 163, heartbeats, signals, the loop's order, the XIPC
 // rebind, and input that must not stop it.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -56,6 +57,12 @@ TEST_F(FrameTest, StartsBindsRegistersFor922AndWaits) {
   EXPECT_TRUE(out.ends_with("\n" + kReadyLine));
   EXPECT_EQ(count_of(out, kReady), 1u);
   notify(922, {});  // the registration leads a sender of 922 to the daemon
+  // Only the daemon's user and group reach its sockets.
+  for (const std::string& path :
+       {client::vesk_path(p(), kSap), client::xipc_path(p(), client::kDaemonEndpoint)}) {
+    struct stat st {};
+    EXPECT_TRUE(::stat(path.c_str(), &st) == 0 && (st.st_mode & 0777) == 0660) << path;
+  }
 }
 
 TEST(FrameStartup, EachFailingStepHasItsMessageAndStatus) {
