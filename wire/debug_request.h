@@ -56,6 +56,8 @@ struct DebugRequest {
   std::uint32_t fenk = 0;
   std::uint32_t init_fcid = 0;
   std::uint32_t targ_fcid = 0;
+
+  bool operator==(const DebugRequest&) const = default;
 };
 
 DebugRequest decode_debug_request(Bytes payload);

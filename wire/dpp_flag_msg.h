@@ -32,6 +32,8 @@ struct DppFlagMsg {
   std::uint8_t level = 0;
   std::uint32_t flags = 0;
   std::array<FilterBlock, dpp_flag::kCategories> filters{};
+
+  bool operator==(const DppFlagMsg&) const = default;
 };
 
 // Every filter block is written as held in m (zero blocks stay zero).

@@ -35,17 +35,23 @@ struct DnldFeatureRqst {
   std::uint32_t feature = 0;
   std::uint8_t count = 0;
   std::array<std::uint8_t, 255> dpps{};
+
+  bool operator==(const DnldFeatureRqst&) const = default;
 };
 
 struct DnldFeatureEntry {
   std::uint16_t dpp = 0;
   std::uint32_t status = 0;
+
+  bool operator==(const DnldFeatureEntry&) const = default;
 };
 
 struct DnldFeatureComplete {
   std::uint32_t feature = 0;
   std::uint8_t count = 0;
   std::array<DnldFeatureEntry, 255> entries{};
+
+  bool operator==(const DnldFeatureComplete&) const = default;
 };
 
 std::uint32_t decode_dpp_index(Bytes payload);

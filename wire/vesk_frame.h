@@ -43,6 +43,8 @@ struct VeskRequestFrame {
   std::uint32_t flags = 0;
   std::uint32_t tag = 0;
   std::vector<std::uint8_t> payload;
+
+  bool operator==(const VeskRequestFrame&) const = default;
 };
 
 struct VeskReplyFrame {
@@ -50,6 +52,8 @@ struct VeskReplyFrame {
   std::uint32_t opcode = 0;
   std::uint32_t tag = 0;
   std::vector<std::uint8_t> payload;
+
+  bool operator==(const VeskReplyFrame&) const = default;
 };
 
 std::vector<std::uint8_t> encode_vesk_request(const VeskRequestFrame& f);
