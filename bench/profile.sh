@@ -3,7 +3,7 @@
 # instructions (callgrind) of the daemon or of the limit loop over COUNT
 # datagrams of SIZE text bytes, after a warm-up of 2000 (callgrind counts the
 # warm-up too: divide its totals by COUNT + 2000). Uses build-bench/ as
-# scripts/bench.sh leaves it.
+# scripts/bench.sh leaves it; DRAVIK_BIN=PATH profiles another daemon binary.
 #   bash bench/profile.sh daemon|limit SIZE COUNT strace|callgrind
 set -euo pipefail
 [ $# -eq 4 ] || { sed -n '2,7p' "$0"; exit 2; }
@@ -12,11 +12,6 @@ B=$(cd "$(dirname "$0")/.." && pwd)/build-bench
 T=$B/bench/e2e_tool
 D=$(mktemp -d /tmp/dvkp.XXXXXX)
 export DRAVIK_PLATFORM_DIR=$D
-mkdir -p "$D/fs/cpp/plinder_dpp_logs"
-fifo=$D/fs/cpp/plinder_dpp_logs/bench.1
-mkfifo "$fifo"
-"$T" sink "$fifo" >"$D/sink.out" &
-sink=$!
 vg=()
 if [ "$how" = callgrind ]; then
   vg=(valgrind --tool=callgrind "--callgrind-out-file=$D/cg.out" --collect-atstart=no)
@@ -24,13 +19,13 @@ if [ "$how" = callgrind ]; then
 fi
 if [ "$who" = daemon ]; then
   sock=$D/xipc/0.37.1024
-  "${vg[@]}" "$B/dravik" 1 0 0 100 x >/dev/null 2>"$D/err" &
+  "${vg[@]}" "${DRAVIK_BIN:-$B/dravik}" 1 0 0 100 x >/dev/null 2>"$D/err" &
   pid=$!
   until [ -S "$D/vesk/930" ] && [ -S "$sock" ]; do sleep 0.05; done
   "$B/dravikctl" --timeout 30000 log file bench >/dev/null
 else
   sock=$D/limit.sock
-  "${vg[@]}" "$T" limit "$sock" "$fifo" 2>"$D/err" &
+  "${vg[@]}" "$T" limit "$sock" "$D/limit.ring" 2>"$D/err" &
   pid=$!
   until [ -S "$sock" ]; do sleep 0.05; done
 fi
@@ -49,7 +44,5 @@ if [ "$how" = strace ]; then
 fi
 kill -TERM "$pid"
 wait "$pid" || true
-wait "$sink"
-echo "sink: $(cat "$D/sink.out")"
 if [ "$how" = strace ]; then cat "$D/strace"; else callgrind_annotate "$D/cg.out" | sed -n '/PROGRAM TOTALS/,/^$/p;/file:function/,+25p'; fi
 rm -rf "$D"
