@@ -3,7 +3,8 @@
 # instructions (callgrind) of the daemon or of the limit loop over COUNT
 # datagrams of SIZE text bytes, after a warm-up of 2000 (callgrind counts the
 # warm-up too: divide its totals by COUNT + 2000). Uses build-bench/ as
-# scripts/bench.sh leaves it; DRAVIK_BIN=PATH profiles another daemon binary.
+# scripts/bench.sh leaves it; DRAVIK_BIN=PATH profiles another daemon binary,
+# DRAVIK_OUT=FILE sends its standard output there instead of /dev/null.
 #   bash bench/profile.sh daemon|limit SIZE COUNT strace|callgrind
 set -euo pipefail
 [ $# -eq 4 ] || { sed -n '2,7p' "$0"; exit 2; }
@@ -19,7 +20,7 @@ if [ "$how" = callgrind ]; then
 fi
 if [ "$who" = daemon ]; then
   sock=$D/xipc/0.37.1024
-  "${vg[@]}" "${DRAVIK_BIN:-$B/dravik}" 1 0 0 100 x >/dev/null 2>"$D/err" &
+  "${vg[@]}" "${DRAVIK_BIN:-$B/dravik}" 1 0 0 100 x >"${DRAVIK_OUT:-/dev/null}" 2>"$D/err" &
   pid=$!
   until [ -S "$D/vesk/930" ] && [ -S "$sock" ]; do sleep 0.05; done
   "$B/dravikctl" --timeout 30000 log file bench >/dev/null
