@@ -630,7 +630,9 @@ TEST_F(LogTest, NoRecordIsLostOnTheWayOut) {
     EXPECT_TRUE(holds(file("dbg.1"), {"[DPP1] mem: last words"})) << signo;
     EXPECT_TRUE(d().out().ends_with("\nCleaning up and exiting...\n")) << signo;
     EXPECT_EQ(has(d().err(), "select: Interrupted system call"), signo != SIGINT) << signo;
-    EXPECT_FALSE(client::path_exists(client::vesk_path(p(), kSap))) << signo;
+    for (const auto& path :
+         {client::vesk_path(p(), kSap), client::xipc_path(p(), client::kDaemonEndpoint)})
+      EXPECT_FALSE(client::path_exists(path)) << signo << path;
   }
 }
 

@@ -1,10 +1,6 @@
 // The operator tools as their users run them: exit statuses (0 done, 1 no
-// answer, 2 a wrong command line), the tools driving a real daemon, and the
-// README's main job, which must end well, leave its files and no process.
+// answer, 2 a wrong command line) and the tools driving a real daemon.
 #include <signal.h>
-#include <sys/stat.h>
-
-#include <fstream>
 
 #include "tests/support.h"
 
@@ -126,56 +122,6 @@ TEST(Tools, DriveARealDaemon) {
   EXPECT_EQ(dpps.wait_exit(), 0);
   EXPECT_TRUE(has(dpps.out(), "state of the DPPs (SIGTERM, stopping)")) << dpps.out();
   EXPECT_TRUE(has(dpps.out(), "DPP 1: 2 flag update(s)")) << dpps.out();
-}
-
-// The main job with the binaries in build_dir; the directory it leaves,
-// named in its last line, is removed afterwards.
-struct Job {
-  ToolResult r;
-  std::string path;
-  explicit Job(const std::string& build_dir)
-      : r(run_tool("/bin/bash", {MAIN_JOB_SCRIPT}, {{"DRAVIK_BUILD_DIR", build_dir}})) {
-    const std::string key = "left for inspection in ";
-    if (auto at = r.out.find(key); at != r.out.npos)
-      path = r.out.substr(at + key.size(),
-                          r.out.find_first_of(" \n", at + key.size()) - at - key.size());
-  }
-  ~Job() {
-    if (path.starts_with("/tmp/dravik-job.")) client::remove_tree(path);
-  }
-  std::string file(const std::string& name) const {
-    return client::read_file(path + "/" + name).value_or("");
-  }
-  void expect_no_process_left() const {
-    auto pids = client::read_lines(path + "/job.pids");
-    EXPECT_FALSE(pids.empty());
-    for (const auto& pid : pids)
-      EXPECT_TRUE(::kill(std::stoi(pid), 0) == -1 && errno == ESRCH) << pid;
-  }
-};
-
-TEST(MainJob, RunsTheWholeSessionAndLeavesItsFilesAndNoProcess) {
-  Job job(MAIN_JOB_BUILD_DIR);
-  ASSERT_EQ(job.r.status, 0) << job.r.out << job.r.err;
-  ASSERT_FALSE(job.path.empty()) << job.r.out;
-  for (const char* says : {"== The daemon starts ==", "== The log manager's report ==",
-                           "DPP-1 logfile: dbg.1 (line#: ", "dravik ended with status 0"})
-    EXPECT_TRUE(has(job.r.out, says)) << says;
-  EXPECT_TRUE(
-      has(job.file("dppsim.out"),
-          "[DPP 1 core 2] FlagUpdateMsg on module 55 (nivo ipstack) mask 0x00000040 port 3"));
-  EXPECT_TRUE(has(job.file("vty"), "\tdebug nivo ipstack tcp port 3\n"));
-  const std::string dbg1 = job.file("fs/cpp/plinder_dpp_logs/dbg.1"),
-                    dbg2 = job.file("fs/cpp/plinder_dpp_logs/dbg.2");
-  EXPECT_TRUE(dbg1.starts_with("#### ") && dbg2.starts_with("#### ")) << dbg1 << dbg2;
-  EXPECT_TRUE(has(dbg1, "\ntcp: SYN sent to 10.0.0.2:3260\ntcp: connection established\n")) << dbg1;
-  EXPECT_TRUE(has(dbg1, "[DPP1] [RX] Opc: 261  Src: 0x1234  Dst: 0x5678  Size: 64")) << dbg1;
-  EXPECT_TRUE(has(dbg1, "[DPP1] plain record from DPP 1\n")) << dbg1;
-  EXPECT_EQ(count_of(dbg2, "[DPP2] mem: buffer pool refill "), 20u) << dbg2;
-  EXPECT_TRUE(has(dbg2, "[DPP2] [TX] Opc: 66 ")) << dbg2;
-  job.expect_no_process_left();
-  for (const char* endpoint : {"vesk/930", "xipc/0.37.1024", "xipc/2.39.0"})
-    EXPECT_FALSE(client::path_exists(job.path + "/" + endpoint)) << endpoint;
 }
 
 }  // namespace
