@@ -221,7 +221,6 @@ class Daemon {
     return client::wait_for([&] { return done() || !proc->running(); }, kWait) && done();
   }
   std::optional<int> wait_exit() { return proc->wait_exit(20s); }
-  std::string card_path(std::string_view path) const { return client::fs_path(p, path); }
 
  private:
   // The first field of /proc/<pid>/syscall is the system call the process is
