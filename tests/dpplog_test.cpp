@@ -144,10 +144,10 @@ class LogTest : public DaemonTest {
     from_dpp(core, 7, wire::encode_dpp_log(0, 5, {}, text));
   }
   std::string file(std::string_view name) {
-    return d().card_path("/cpp/plinder_dpp_logs/" + std::string(name));
+    return client::fs_path(p(), "/cpp/plinder_dpp_logs/" + std::string(name));
   }
   std::string link(std::string_view name) {
-    return d().card_path("/var/log/external/" + std::string(name));
+    return client::fs_path(p(), "/var/log/external/" + std::string(name));
   }
   Lines facility() { return client::dbgfac_log_lines(p()); }
   bool registered(std::uint32_t opcode) {
@@ -253,43 +253,34 @@ TEST_F(LogTest, CategoriesOverridesFiltersAndTheReport) {
   const std::string g_lines =
       "    filter 1 is 0x80000000 (-2147483648)\n    filter 3 is 0x00000007 (7)\n"
       "    filter 4 is 0xFFFFFFFF (-1)\n";
+  const std::string over = "DPPDEBUG_MGR_INFO: Overriding flag 1 filters by 3\n" + kAdd;
+  // A SET_DEBUG that sends `flags` with these filter blocks to DPPs 1 and 3.
+  auto sends = [](Buf payload, std::string out, std::uint32_t flags,
+                  std::vector<std::pair<int, Filters>> blocks = {}) {
+    out += setting(static_cast<int>(flags), 5) + sending(flags, 6, {1, 3});
+    return Step{5000, std::move(payload), std::move(out), 0x5, flag_msg(flags, 6, blocks)};
+  };
   converse({
       // A map change while no category is on sends nothing.
       {5000, dpp_map(1, 0x5), "DPPDEBUG_MGR_INFO: new dppmap: 5\ndppmap is set:5" + kAdd},
       // Category 3 brings the one it overrides, with the same filters.
-      {5000, category(1, 3, f),
-       "DPPDEBUG_MGR_INFO: Overriding flag 1 filters by 3\n" + kAdd + setting(5, 5) +
-           sending(5, 6, {1, 3}),
-       0x5, flag_msg(0x5, 6, {{1, f}, {3, f}})},
+      sends(category(1, 3, f), over, 5, {{1, f}, {3, f}}),
       report(kHead + "1 3 \n\nrx ipc message is on\n" + f_lines),
       // Category 1 off while 3 stays on: only bit 0 goes, nothing is notified.
-      {5000, category(0, 1), setting(4, 5) + sending(4, 6, {1, 3}), 0x5, flag_msg(4, 6, {{3, f}})},
+      sends(category(0, 1), "", 4, {{3, f}}),
       report(kHead + "1 3 \n\nrx ipc message is on\n" + f_lines),
-      {5000, category(1, 3, f),
-       "DPPDEBUG_MGR_INFO: Overriding flag 1 filters by 3\n" + kAdd + setting(5, 5) +
-           sending(5, 6, {1, 3}),
-       0x5, flag_msg(0x5, 6, {{1, f}, {3, f}})},
+      sends(category(1, 3, f), over, 5, {{1, f}, {3, f}}),
       // Category 3 off takes the one it overrides with it.
-      {5000, category(0, 3),
-       "DPPDEBUG_MGR_INFO: Turning off flag 1 (overridden by 3\n" + setting(0, 5) +
-           sending(0, 6, {1, 3}),
-       0x5, flag_msg(0, 6)},
+      sends(category(0, 3), "DPPDEBUG_MGR_INFO: Turning off flag 1 (overridden by 3\n", 0),
       // Categories whose overrider is off are listed with their own filters.
-      {5000, category(1, 2, g, "/dev/zero"), zero + setting(2, 5) + sending(2, 6, {1, 3}), 0x5,
-       flag_msg(0x2, 6, {{2, g}})},
-      {5000, category(1, 29, g, "/dev/zero"),
-       zero + setting(0x10000002, 5) + sending(0x10000002, 6, {1, 3}), 0x5,
-       flag_msg(0x10000002, 6, {{2, g}, {29, g}})},
+      sends(category(1, 2, g, "/dev/zero"), zero, 2, {{2, g}}),
+      sends(category(1, 29, g, "/dev/zero"), zero, 0x10000002, {{2, g}, {29, g}}),
       report(kHead + "1 3 \n\ntx ipc message header is on\n" + g_lines + "fsm is on\n" + g_lines),
       // All on: every category, every filter cleared.
-      {5000, set({.type = 1, .on = 1, .all = 1, .name = {}}),
-       kAdd + setting(0x1FFFFFFF, 5) + sending(0x1FFFFFFF, 6, {1, 3}), 0x5,
-       flag_msg(0x1FFFFFFF, 6)},
+      sends(set({.type = 1, .on = 1, .all = 1, .name = {}}), kAdd, 0x1FFFFFFF),
       // All off keeps the filters, removes the terminal and sends flags 0.
-      {5000, set({.type = 1, .all = 1, .name = "/dev/zero"}),
-       "DPPDEBUG_MGR_INFO: Notifying syslogd to remove vty /dev/zero\n" + setting(0, 5) +
-           sending(0, 6, {1, 3}),
-       0x5, flag_msg(0, 6)},
+      sends(set({.type = 1, .all = 1, .name = "/dev/zero"}),
+            "DPPDEBUG_MGR_INFO: Notifying syslogd to remove vty /dev/zero\n", 0),
       report(kHead + "1 3 \n\n"),
   });
   // Every category on with four filter words: the report is cut at 4095
@@ -326,10 +317,8 @@ TEST_F(LogTest, MapChangesLevelsAndRequestsThatChangeNothing) {
        "DPPDEBUG_MGR_INFO: new dppmap: 9\n" + on + "0\n" + off + "6\n" + sending(0, 6, {2, 3}) +
            "dppmap is set:9",
        0x6, flag_msg(0, 6)},
-      // Bits beyond the card's DPPs change nothing.
+      // Bits beyond the card's DPPs change nothing (the report below says so).
       {5000, dpp_map(1, 0xF0), "DPPDEBUG_MGR_INFO: new dppmap: 9\ndppmap is set:9" + kAdd},
-      report(kHead +
-             "1 4 \n\nvirtualization state machine is on\n    filter 4 is 0x00000055 (85)\n"),
       // The level goes to the map; one above 7 is stored and sent unchanged.
       {5000, set({.type = 3, .on = 1, .all = 1, .level = 7, .name = "/dev/full"}),
        "DPPDEBUG_MGR_INFO: Debug level changed to 7\n" + sending(0x800, 7, {1, 4}), 0x9,
@@ -430,6 +419,10 @@ TEST_F(LogTest, EveryCategoryFormReachesTheDebugFacilityAndItsTerminals) {
   auto text = [](std::uint16_t core, std::uint32_t length, std::string_view text, Lines records) {
     return Datagram{core, 88, wire::encode_port_debug_text(length, text), std::move(records)};
   };
+  auto header = [](std::uint16_t core, std::uint32_t cat, const wire::IpcMsgHeader& h,
+                   std::string record) {
+    return Datagram{core, 7, wire::encode_dpp_log(0, cat, h, "x"), {std::move(record)}};
+  };
   wire::IpcMsgHeader h{.opc = 0x0080, .ver = 1, .size = 7, .src = 0xA, .dst = 0xBEEF};
   h.status = 0xFF, h.queue = 0xFD, h.frm_len = 0x1F, h.frm_ptr = 0xCAFE;
   wire::IpcMsgHeader framed = h;
@@ -440,6 +433,9 @@ TEST_F(LogTest, EveryCategoryFormReachesTheDebugFacilityAndItsTerminals) {
              0,    2,    0xAA, 0xAA, 0xAA, 0xAA, 0x01, 0x85, 0x02, 0x14, 0x00, 0x40, 0x12, 0x34,
              0xEE, 0xEE, 0x56, 0x78, 0x09, 0x03, 0x00, 0x80, 0xEE, 0xEE, 0xEE, 0xEE, 0x44, 0x55,
              0x66, 0x77, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 'x',  0};
+  const std::string tx =
+      "[DPP2] [TX] Opc: 261  Src: 0x1234  Dst: 0x5678  Size: 64  Ctrl: 0x14  Ver: 0x02  Status: "
+      "0x09  FrmPtr: 0x44556677  FrmLen: 0x80  Q: 3";
   const std::vector<Datagram> datagrams = {
       // The short name, never the long one, tags a category's text.
       log(4, 5, "five", {"[DPP2] mem: five"}),
@@ -466,24 +462,12 @@ TEST_F(LogTest, EveryCategoryFormReachesTheDebugFacilityAndItsTerminals) {
       text(0, 2241, std::string(2300, 'w'), {std::string(2220, 'w')}),
       // Header lines: RX never with a queue, the frame only with ctrl 0x04;
       // TX always with the queue.
-      {0,
-       7,
-       wire::encode_dpp_log(0, 1, h, "x"),
-       {"[DPP1] [RX] Opc: 0  " + rest + "0  Ver: 0x01  Status: 0xFF"}},
-      {3,
-       7,
-       wire::encode_dpp_log(0, 1, framed, "x"),
-       {"[DPP1] [RX] Opc: 65407  " + rest +
-        "4  Ver: 0x01  Status: 0xFF  FrmPtr: 0x0000CAFE  FrmLen: 0x1f"}},
-      {9,
-       7,
-       wire::encode_dpp_log(0, 2, h, "x"),
-       {"[DPP3] [TX] Opc: 0  " + rest + "0  Ver: 0x01  Status: 0xFF  Q: 5"}},
-      {6,
-       1234,
-       raw,
-       {"[DPP2] [TX] Opc: 261  Src: 0x1234  Dst: 0x5678  Size: 64  Ctrl: 0x14  "
-        "Ver: 0x02  Status: 0x09  FrmPtr: 0x44556677  FrmLen: 0x80  Q: 3"}},
+      header(0, 1, h, "[DPP1] [RX] Opc: 0  " + rest + "0  Ver: 0x01  Status: 0xFF"),
+      header(3, 1, framed,
+             "[DPP1] [RX] Opc: 65407  " + rest +
+                 "4  Ver: 0x01  Status: 0xFF  FrmPtr: 0x0000CAFE  FrmLen: 0x1f"),
+      header(9, 2, h, "[DPP3] [TX] Opc: 0  " + rest + "0  Ver: 0x01  Status: 0xFF  Q: 5"),
+      {6, 1234, raw, {tx}},
   };
   Pty vty;  // a terminal of the facility receives every record too
   set_debug(category(1, 5, {}, vty.path));
@@ -526,7 +510,7 @@ TEST_F(LogTest, FilesOpenUnderANameAndCloseAgain) {
   start();
   const std::string all_four = kHead + "1 2 3 4 \n\n";
   set_debug(dpp_map(1, 0, 1));
-  ASSERT_EQ(client::make_dirs(d().card_path("/var/log/external")), 0);
+  ASSERT_EQ(client::make_dirs(client::fs_path(p(), "/var/log/external")), 0);
   ASSERT_EQ(::symlink("/nowhere", link("dbg.2").c_str()), 0);  // a stale link is replaced
   EXPECT_EQ(set_debug(files(1)), "");
   std::string none_yet;
@@ -613,7 +597,7 @@ TEST_F(LogTest, FilesAndLinksThatCannotBeMade) {
     EXPECT_TRUE(has(set_debug(files(1, name)),
                     "DPPDEBUG_MGR_ERR: Unable to Create /cpp/plinder_dpp_logs/" + name + ".1 file"))
         << name;
-  EXPECT_FALSE(client::path_exists(d().card_path("/cpp/escaped.1")) ||
+  EXPECT_FALSE(client::path_exists(client::fs_path(p(), "/cpp/escaped.1")) ||
                client::path_exists(d().dir() + "/target"));
 }
 
@@ -630,7 +614,9 @@ TEST_F(LogTest, NoRecordIsLostOnTheWayOut) {
     EXPECT_TRUE(holds(file("dbg.1"), {"[DPP1] mem: last words"})) << signo;
     EXPECT_TRUE(d().out().ends_with("\nCleaning up and exiting...\n")) << signo;
     EXPECT_EQ(has(d().err(), "select: Interrupted system call"), signo != SIGINT) << signo;
-    EXPECT_FALSE(client::path_exists(client::vesk_path(p(), kSap))) << signo;
+    for (const auto& path :
+         {client::vesk_path(p(), kSap), client::xipc_path(p(), client::kDaemonEndpoint)})
+      EXPECT_FALSE(client::path_exists(path)) << signo << path;
   }
 }
 

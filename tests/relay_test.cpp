@@ -72,8 +72,9 @@ std::string masked(std::string s) {
   return s;
 }
 
-// One request of a conversation: what it prints, the updates the DPP cores
-// get (core, message) in order, and the text of its 5000-byte reply.
+// One request of a conversation: what it prints (after the request's own
+// lines, which a command prints first), the updates the DPP cores get (core,
+// message) in order, and the text of its 5000-byte reply.
 struct Step {
   Buf request;
   std::string printed;
@@ -85,7 +86,8 @@ class RelayTest : public DaemonTest {
  protected:
   void SetUp() override {
     start();
-    for (int n : {0, 1, 2, 5}) core[n] = endpoint(static_cast<std::uint16_t>(n), 39);
+    for (std::uint16_t n : {0, 1, 2, 5})
+      core[n] = std::make_unique<client::FakeDppEndpoint>(p(), client::XipcEndpoint{n, 39, 0});
   }
   // Sends a per-port debug request; its reply's text, which must be 5000
   // bytes under the request's opcode, the text's NUL followed by zeros only.
@@ -109,14 +111,29 @@ class RelayTest : public DaemonTest {
     }
     return ::testing::AssertionSuccess();
   }
+  // A refused request prints no request lines: its step's text starts with
+  // the handler's name. A listing (126) prints none either.
   void converse(const std::vector<Step>& steps) {
     for (std::size_t i = 0; i < steps.size(); ++i) {
+      const auto r = wire::decode_debug_request(steps[i].request);
+      const bool own = r.commandID != 126 && !steps[i].printed.starts_with("processVESKreq");
       EXPECT_EQ(relay(steps[i].request), steps[i].reply) << "step " << i;
-      EXPECT_EQ(masked(last()), steps[i].printed) << "step " << i;
+      EXPECT_EQ(masked(last()),
+                (own ? req(r.port, r.commandID, r.noFlag, r.term) : "") + steps[i].printed)
+          << "step " << i;
       EXPECT_TRUE(updates(steps[i].sent)) << "step " << i;
     }
   }
-  std::vector<int> fds(const std::string& path = {}) { return fds_of(d().proc->pid(), path); }
+  // The descriptors the daemon holds open on path (all of them when path is empty).
+  std::vector<int> fds(const std::string& path = {}) {
+    std::vector<int> out;
+    std::error_code ec;
+    const std::string dir = "/proc/" + std::to_string(d().proc->pid()) + "/fd";
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+      if (path.empty() || std::filesystem::read_symlink(e.path(), ec) == path)
+        out.push_back(std::stoi(e.path().filename().string()));
+    return out;
+  }
   std::string dir() { return d().dir(); }
 
   std::map<int, std::unique_ptr<client::FakeDppEndpoint>> core;
@@ -130,37 +147,31 @@ TEST_F(RelayTest, TwoTerminalsSubscribeMergeAndLetGo) {
   converse({
       // A new row lands at the top; the same key merges; another module is
       // another row; the on-update carries the command's whole mask.
-      {on(2, 0, a), req(0, 2, 0, a) + row(99, 0x1, 55, 0, a), {{0, flag(kOn, 0x1, 55)}}},
-      {on(4, 0, a), req(0, 4, 0, a) + row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x4, 55)}}},
-      {on(41, 0, a),
-       req(0, 41, 0, a) + row(98, 0x2, 77, 0, a) + row(99, 0x5, 55, 0, a),
-       {{0, flag(kOn, 0x2, 77)}}},
-      {on(42, 0, a),
-       req(0, 42, 0, a) + row(98, 0x6, 77, 0, a) + row(99, 0x5, 55, 0, a),
-       {{0, flag(kOn, 0x6, 77)}}},
+      {on(2, 0, a), row(99, 0x1, 55, 0, a), {{0, flag(kOn, 0x1, 55)}}},
+      {on(4, 0, a), row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x4, 55)}}},
+      {on(41, 0, a), row(98, 0x2, 77, 0, a) + row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x2, 77)}}},
+      {on(42, 0, a), row(98, 0x6, 77, 0, a) + row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x6, 77)}}},
       // Another terminal asks for bits the first holds: a row of its own.
       {on(2, 0, b),
-       req(0, 2, 0, b) + row(97, 0x1, 55, 0, b) + row(98, 0x6, 77, 0, a) + row(99, 0x5, 55, 0, a),
+       row(97, 0x1, 55, 0, b) + row(98, 0x6, 77, 0, a) + row(99, 0x5, 55, 0, a),
        {{0, flag(kOn, 0x1, 55)}}},
       // The last row of module 55 on port 0 (99) alone decides: 0x1 goes off
       // although b's row 97 holds it.
       {off(2, 0, a),
-       req(0, 2, 1, a) + row(97, 0x1, 55, 0, b) + row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
+       row(97, 0x1, 55, 0, b) + row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
        {{0, flag(kOff, 0x1, 55)}}},
       {wire::encode_debug_request(release),
-       req(0, 2, 255, b) + row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
+       row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
        {{0, flag(kOff, 0x1, 55)}}},
       // A terminal without a row: the bits the last row lacks go off.
       {off(22, 0, b),
-       req(0, 22, 1, b) + row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
+       row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
        {{0, flag(kOff, 0x80000000, 55)}}},
-      {off(4, 0, b), req(0, 4, 1, b) + row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a)},
+      {off(4, 0, b), row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a)},
       // Part of a multi-bit row, then the rest.
-      {off(41, 0, a),
-       req(0, 41, 1, a) + row(98, 0x4, 77, 0, a) + row(99, 0x4, 55, 0, a),
-       {{0, flag(kOff, 0x2, 77)}}},
-      {off(42, 0, a), req(0, 42, 1, a) + row(99, 0x4, 55, 0, a), {{0, flag(kOff, 0x6, 77)}}},
-      {off(4, 0, a), req(0, 4, 1, a), {{0, flag(kOff, 0x4, 55)}}},
+      {off(41, 0, a), row(98, 0x4, 77, 0, a) + row(99, 0x4, 55, 0, a), {{0, flag(kOff, 0x2, 77)}}},
+      {off(42, 0, a), row(99, 0x4, 55, 0, a), {{0, flag(kOff, 0x6, 77)}}},
+      {off(4, 0, a), "", {{0, flag(kOff, 0x4, 55)}}},
   });
   EXPECT_TRUE(fds(a).empty() && fds(b).empty());
   relay(on(2, 5, a));  // the port is the core; the map names the descriptor open on a
@@ -196,19 +207,17 @@ TEST_F(RelayTest, FiltersOfTheNameAndFenkCommands) {
   const std::string got =
       "getParameterFromRequest: Get parameter init " + init + ", tgt " + tgt + "\n";
   converse({
-      {wire::encode_debug_request(r25),
-       req(1, 25, 0, t) + got + row(99, 0x1, 66, 1, t),
-       {{1, names(kOn, 0x1, r25)}}},
+      {wire::encode_debug_request(r25), got + row(99, 0x1, 66, 1, t), {{1, names(kOn, 0x1, r25)}}},
       {wire::encode_debug_request(r33),
-       req(1, 33, 1, t) + got + row(99, 0x1, 66, 1, t),
+       got + row(99, 0x1, 66, 1, t),
        {{1, names(kOff, 0x200, r33)}}},
       // A name empty: no filter and no line.
       {wire::encode_debug_request(named(25, false, init, "")),
-       req(1, 25, 0, t) + row(99, 0x1, 66, 1, t),
+       row(99, 0x1, 66, 1, t),
        {{1, flag(kOn, 0x1, 66)}}},
       // Command 103 shares row 102's bit but carries no filter.
       {wire::encode_debug_request(named(103, false, init, tgt)),
-       req(1, 103, 0, t) + row(98, 0x00800000, 83, 1, t) + row(99, 0x1, 66, 1, t),
+       row(98, 0x00800000, 83, 1, t) + row(99, 0x1, 66, 1, t),
        {{1, flag(kOn, 0x00800000, 83)}}},
   });
   const struct {
@@ -242,18 +251,18 @@ TEST_F(RelayTest, RequestsThatNameNoCommandOrNoTerminalThatFits) {
   const std::string fits = dir() + "/" + std::string(99 - dir().size() - 1, 'p');
   const std::string longer = fits + "q", longest = fits + "qqqqqq";
   for (const std::string& t : {fits, longer, longest, dir() + "/t"}) touch(t);
-  const std::string one_row = row(99, 0x1, 55, 0, fits), stored = req(0, 2, 0, fits) + one_row;
+  const std::string one_row = row(99, 0x1, 55, 0, fits);
   const std::string too_long = "storeInMap: terminal path too long, not stored\n";
   Buf unterminated = on(2, 0, "");  // a terminal field of 106 bytes without a NUL
   std::fill_n(unterminated.begin() + wire::debug_request::kTerm, wire::debug_request::kTermSize,
               'x');
   unterminated[wire::debug_request::kInit] = 'y';
   std::vector<Step> steps = {
-      {on(2, 0, fits), stored, {{0, flag(kOn, 0x1, 55)}}},  // 99 characters fit a row
+      {on(2, 0, fits), one_row, {{0, flag(kOn, 0x1, 55)}}},  // 99 characters fit a row
       // 100 characters or more: never stored nor kept open, and said so; the
       // update still goes out.
-      {on(4, 0, longer), req(0, 4, 0, longer) + too_long + one_row, {{0, flag(kOn, 0x4, 55)}}},
-      {off(4, 0, longest), req(0, 4, 1, longest) + one_row, {{0, flag(kOff, 0x4, 55)}}},
+      {on(4, 0, longer), too_long + one_row, {{0, flag(kOn, 0x4, 55)}}},
+      {off(4, 0, longest), one_row, {{0, flag(kOff, 0x4, 55)}}},
       // In the reply, a piece longer than 99 characters is cut to 99.
       {show(dir() + "/no/tty"),
        one_row,
@@ -261,7 +270,7 @@ TEST_F(RelayTest, RequestsThatNameNoCommandOrNoTerminalThatFits) {
        "      vty(" + fits.substr(0, 89) + "\tdebug nivo ipstack eth port 1\n"},
       {unterminated, "processVESKreq: terminal path too long, request ignored\n" + one_row},
       // A short request reads zero-padded: command 2, port 0, an empty path.
-      {Buf{0, 0, 0, 2}, req(0, 2, 0, "") + one_row, {{0, flag(kOn, 0x1, 55)}}},
+      {Buf{0, 0, 0, 2}, one_row, {{0, flag(kOn, 0x1, 55)}}},
   };
   for (std::int32_t id : {0, 124, 125, -1, 127, 1000, INT32_MIN})
     for (const Buf& r : {wire::encode_debug_request(make(id, 0, false, dir() + "/t")),
@@ -328,17 +337,13 @@ TEST_F(RelayTest, FullMapRefusesNewTerminalsListsIntoTheReplyAndReleasesAll) {
   converse({
       // A new terminal that opens is refused, its handle closed again; one
       // that cannot be opened says so instead. The update goes out.
-      {on(2, 2, t[100]),
-       req(2, 2, 0, t[100]) + "VTYmapElement array full\n" + full,
-       {{2, flag(kOn, 0x1, 55)}}},
-      {on(2, 2, dir() + "/absent"),
-       req(2, 2, 0, dir() + "/absent") + full,
-       {{2, flag(kOn, 0x1, 55)}}},
+      {on(2, 2, t[100]), "VTYmapElement array full\n" + full, {{2, flag(kOn, 0x1, 55)}}},
+      {on(2, 2, dir() + "/absent"), full, {{2, flag(kOn, 0x1, 55)}}},
       // An existing key still merges.
       {off(3, 2, t[0]),
-       req(2, 3, 1, t[0]) + full.substr(0, full.rfind("Index")) + row(99, 0xFFFFFFFD, 55, 2, t[0]),
+       full.substr(0, full.rfind("Index")) + row(99, 0xFFFFFFFD, 55, 2, t[0]),
        {{2, flag(kOff, 0x2, 55)}}},
-      {on(3, 2, t[0]), req(2, 3, 0, t[0]) + full, {{2, flag(kOn, 0x2, 55)}}},
+      {on(3, 2, t[0]), full, {{2, flag(kOn, 0x2, 55)}}},
   });
   EXPECT_EQ(fds().size(), open);
   // The listing into the reply: rows in index order, stopping at the last

@@ -61,17 +61,6 @@ inline std::size_t count_of(std::string_view hay, std::string_view needle) {
   return n;
 }
 inline bool has(std::string_view hay, std::string_view part) { return hay.find(part) != hay.npos; }
-// The descriptors a process holds open on path (all of them when path is empty).
-inline std::vector<int> fds_of(pid_t pid, const std::string& path = {}) {
-  std::vector<int> out;
-  std::error_code ec;
-  for (const auto& e :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
-    if (path.empty() || std::filesystem::read_symlink(e.path(), ec).string() == path)
-      out.push_back(std::stoi(e.path().filename().string()));
-  std::sort(out.begin(), out.end());
-  return out;
-}
 // Creates an empty regular file: a terminal stand-in that can be opened.
 inline void touch(const std::string& path) { std::ofstream(path).flush(); }
 
@@ -232,7 +221,6 @@ class Daemon {
     return client::wait_for([&] { return done() || !proc->running(); }, kWait) && done();
   }
   std::optional<int> wait_exit() { return proc->wait_exit(20s); }
-  std::string card_path(std::string_view path) const { return client::fs_path(p, path); }
 
  private:
   // The first field of /proc/<pid>/syscall is the system call the process is
@@ -301,10 +289,6 @@ class DaemonTest : public ::testing::Test {
     if (last_.starts_with("VESK Opcode:")) last_.erase(0, last_.find('\n') + 1);
   }
   const std::string& last() const { return last_; }
-  // A fake DPP service at xipc/<core>.<module>.0.
-  std::unique_ptr<client::FakeDppEndpoint> endpoint(std::uint16_t core, std::uint16_t module) {
-    return std::make_unique<client::FakeDppEndpoint>(p(), client::XipcEndpoint{core, module, 0});
-  }
 
   std::unique_ptr<Daemon> d_;
   std::size_t passes_ = 1;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "wire/be.h"
@@ -94,15 +95,8 @@ TEST(FrameTest, VeskFramesAndTheXipcAddress) {
   check_layout("reply", r, encode_vesk_reply, decode_vesk_reply,
                {0xFE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 4, 0xAB}, false);
 
-  XipcAddr a{};
-  a.family = 31;
-  a.core = 0x0102;
-  a.module = 39;
-  a.opcode = 88;
-  a.reserved[0] = a.reserved[1] = a.reserved[2] = 0xFFFF;  // never written
-  a.length = 616;
-  a.port = 1024;
-  a.reserved2 = 0xFFFF;
+  // The reserved fields are never written.
+  const XipcAddr a{31, 0x0102, 39, 88, {0xFFFF, 0xFFFF, 0xFFFF}, 616, 1024, 0xFFFF};
   auto enc = [](const XipcAddr& x) {
     Buf b(20, 0);
     encode_xipc_addr(x, b);
@@ -116,13 +110,8 @@ TEST(FrameTest, VeskFramesAndTheXipcAddress) {
 // --- requests to the daemon -------------------------------------------------------
 
 TEST(RequestTest, DebugRequestWithNamesOrWithTheFenkView) {
-  DebugRequest r;
-  r.commandID = 25;
-  r.port = 5;
-  r.noFlag = 1;
-  std::strcpy(r.term, "/dev/pts/3");
-  std::strcpy(r.init, "iqn.init");
-  std::strcpy(r.tgt, "iqn.tgt");
+  DebugRequest r{.commandID = 25, .port = 5, .noFlag = 1, .term = "/dev/pts/3"};
+  std::strcpy(r.init, "iqn.init"), std::strcpy(r.tgt, "iqn.tgt");
   check_layout("DebugRequest", r, encode_debug_request, decode_debug_request,
                image(624, {{0, {0, 0, 0, 25, 5, 1}},
                            {6, text("/dev/pts/3")},
@@ -132,9 +121,7 @@ TEST(RequestTest, DebugRequestWithNamesOrWithTheFenkView) {
   // Commands 92, 99-102 and 109-120 carry fenk and FC ids at 116-127 instead.
   r.commandID = 101;
   std::memset(r.init, 0, sizeof r.init);
-  r.fenk = 0x11223344;
-  r.init_fcid = 0x00A1B2C3;
-  r.targ_fcid = 0x00D4E5F6;
+  r.fenk = 0x11223344, r.init_fcid = 0x00A1B2C3, r.targ_fcid = 0x00D4E5F6;
   check_layout(
       "DebugRequest, fenk", r, encode_debug_request, decode_debug_request,
       image(624, {{0, {0, 0, 0, 101, 5, 1}},
@@ -144,29 +131,19 @@ TEST(RequestTest, DebugRequestWithNamesOrWithTheFenkView) {
 }
 
 TEST(RequestTest, SetDebugReadsBytesFourToSevenByType) {
-  SetDebugRequest r;
-  r.type = kSetDebugCategories;
-  r.on = 1;
-  r.flag = 5;
-  r.dpp_mask = 0xFFFFFFFF;  // not part of this type
-  r.level = 0xFF;           // not part of this type
-  r.filters = {1, 2, 3, 0xA0B0C0D0};
-  r.name = "/dev/pts/1";
+  // The mask and the level are not part of this type.
+  SetDebugRequest r{.type = kSetDebugCategories, .on = 1, .flag = 5, .name = "/dev/pts/1"};
+  r.dpp_mask = 0xFFFFFFFF, r.level = 0xFF, r.filters = {1, 2, 3, 0xA0B0C0D0};
   const Buf head = {1, 1, 0, 0, 5, 0, 0, 0, 0,    0,    0,    1,
                     0, 0, 0, 2, 0, 0, 0, 3, 0xA0, 0xB0, 0xC0, 0xD0};
   check_layout("categories", r, encode_set_debug, decode_set_debug,
                image(35, {{0, head}, {24, text("/dev/pts/1")}}), false);
   EXPECT_TRUE(decode_set_debug(encode_set_debug(r)).name_terminated);
 
-  r = {};
-  r.type = kSetDebugDppMap;
-  r.all = 1;
-  r.dpp_mask = 0x0000000A;
+  r = {.type = kSetDebugDppMap, .all = 1, .dpp_mask = 0x0000000A, .name = {}};
   check_layout("dpp map", r, encode_set_debug, decode_set_debug,
                image(25, {{0, {2, 0, 1, 0, 0, 0, 0, 0x0A}}}), false);
-  r = {};
-  r.type = kSetDebugLevel;
-  r.level = 7;
+  r = {.type = kSetDebugLevel, .level = 7, .name = {}};
   check_layout("level", r, encode_set_debug, decode_set_debug,
                image(25, {{0, {3, 0, 0, 0, 0, 0, 0, 7}}}), false);
   EXPECT_EQ(decode_set_debug(encode_set_debug(r)).dpp_mask, 7u);  // the same four bytes
@@ -185,18 +162,10 @@ TEST(RequestTest, DppNotifications) {
   EXPECT_EQ(encode_dpp_index(3), (Buf{0, 0, 0, 3}));
   EXPECT_EQ(decode_dpp_index(Buf{0, 0, 1, 2}), 0x102u);
 
-  DnldFeatureRqst q;
-  q.feature = kFeaturePlinderOff;
-  q.count = 3;
-  q.dpps[1] = 2;
-  q.dpps[2] = 3;
+  const DnldFeatureRqst q{.feature = kFeaturePlinderOff, .count = 3, .dpps = {0, 2, 3}};
   check_layout("feature request", q, encode_feature_rqst, decode_feature_rqst,
                image(60, {{0, {0x91, 0x81, 0, 0}}, {56, {3, 0, 2, 3}}}));
-  DnldFeatureComplete c;
-  c.feature = 0x12345678;
-  c.count = 2;
-  c.entries[0] = {1, kFeatureStatusUp};
-  c.entries[1] = {0x0203, 0x04050607};
+  const DnldFeatureComplete c{0x12345678, 2, {{{1, kFeatureStatusUp}, {0x0203, 0x04050607}}}};
   Buf complete = image(32, {{0, {0x12, 0x34, 0x56, 0x78}},
                             {12, {2}},
                             {16, {0, 1, 0, 0, 0, 0, 0, 2, 2, 3, 0, 0, 4, 5, 6, 7}}});
@@ -206,16 +175,12 @@ TEST(RequestTest, DppNotifications) {
 // --- messages to and from the DPPs ----------------------------------------------
 
 TEST(DppMessageTest, FlagUpdateInItsThreeSessionViews) {
-  FlagUpdateMsg m;
-  m.op = kFlagOpOff;
-  m.mask = 0x80000000;
-  m.module = 55;
+  FlagUpdateMsg m{.op = kFlagOpOff, .mask = 0x80000000, .module = 55};
   const Buf head = {0, 0, 0, 2, 0x80, 0, 0, 0, 0, 0, 0, 55};
   check_layout("sess_type 0", m, encode_flag_update, decode_flag_update, image(616, {{0, head}}));
 
   m.sess_type = 1;
   m.init.fill('i');  // a full 256-byte name
-  m.tgt = {};
   std::memcpy(m.tgt.data(), "tgt", 3);
   check_layout(
       "sess_type 1", m, encode_flag_update, decode_flag_update,
@@ -223,21 +188,14 @@ TEST(DppMessageTest, FlagUpdateInItsThreeSessionViews) {
 
   m.sess_type = 2;
   m.init.fill('x');  // not part of this view: must not reach the wire
-  m.type = 2;
-  m.fenk = 7;
-  m.init_fcid = 0x010203;
-  m.targ_fcid = 0x040506;
+  std::tie(m.type, m.fenk, m.init_fcid, m.targ_fcid) = std::tuple(2, 7, 0x010203, 0x040506);
   check_layout(
       "sess_type 2", m, encode_flag_update, decode_flag_update,
       image(616, {{0, head}, {12, {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 7, 0, 1, 2, 3, 0, 4, 5, 6}}}));
 }
 
 TEST(DppMessageTest, DppFlagMsgOf472Bytes) {
-  DppFlagMsg m;
-  m.num_categories = 29;
-  m.level = 6;
-  m.flags = 0x10000001;
-  m.filters[0] = {1, 2, 3, 4};
+  DppFlagMsg m{.num_categories = 29, .level = 6, .flags = 0x10000001, .filters = {{{1, 2, 3, 4}}}};
   m.filters[28] = {0xA, 0xB, 0xC, 0xDEADBEEF};
   static_assert(sizeof encode_dpp_flag(m) == 472);
   check_layout(

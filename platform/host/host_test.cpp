@@ -98,8 +98,8 @@ TEST_F(HostTest, PlatformDirectoryIsGroupOnlyAndOneTooLongIsRefused) {
   EXPECT_EQ(vesk_bind(2, 930, nullptr, "RECV"), -1);
   EXPECT_EQ(errno, ENAMETOOLONG);
   const std::string said = testing::internal::GetCapturedStderr();
-  EXPECT_NE(said.find("DRAVIK_PLATFORM_DIR"), std::string::npos) << said;
   EXPECT_NE(said.find(deep), std::string::npos) << said;
+  EXPECT_NE(said.find("DRAVIK_PLATFORM_DIR"), std::string::npos) << said;
   use("DRAVIK_PLATFORM_DIR", "/dev/null/dir");  // cannot be created
   testing::internal::CaptureStderr();
   EXPECT_EQ(vesk_bind(2, 930, nullptr, "RECV"), -1);
@@ -109,19 +109,17 @@ TEST_F(HostTest, PlatformDirectoryIsGroupOnlyAndOneTooLongIsRefused) {
 }
 
 TEST_F(HostTest, CardTypeFromTheEnvironmentAndAnUnusableOneReported) {
-  const char* values[] = {nullptr, "163", "0", "65535", "65536", "", "12x"};
-  const std::uint16_t ids[] = {40, 163, 0, 65535, 40, 40, 40};
-  for (int i = 0; i < 7; ++i) {
-    const char* value = values[i];
-    const std::uint16_t want = ids[i];
+  const std::pair<const char*, std::uint16_t> cases[] = {{nullptr, 40},    {"163", 163},  {"0", 0},
+                                                         {"65535", 65535}, {"65536", 40}, {"", 40},
+                                                         {"12x", 40}};
+  for (auto [value, want] : cases) {
     if (value) use("DRAVIK_CARD_ID", value);
     testing::internal::CaptureStderr();
     std::uint16_t id = 1;
     ASSERT_EQ(card_id_get(&id), 0);
     EXPECT_EQ(id, want) << (value ? value : "unset");
-    const bool reported =
-        testing::internal::GetCapturedStderr().find("DRAVIK_CARD_ID") != std::string::npos;
-    EXPECT_EQ(reported, value && want == 40) << value;
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find("DRAVIK_CARD_ID") != std::string::npos,
+              value && want == 40);
   }
 }
 
@@ -177,8 +175,7 @@ TEST_F(HostTest, DebugFacilityRecordsTerminalsAndLimits) {
 TEST_F(HostTest, XipcSocketsEndAtDescriptor1023) {
   rlimit old;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
-  rlimit more = old;
-  more.rlim_cur = std::min<rlim_t>(old.rlim_max, 2048);
+  rlimit more{std::min<rlim_t>(old.rlim_max, 2048), old.rlim_max};
   if (more.rlim_cur < 1100 || setrlimit(RLIMIT_NOFILE, &more) != 0)
     GTEST_SKIP() << "too few descriptors";
   std::vector<int> held;

@@ -49,11 +49,11 @@ TEST(CommandWords, EveryTableTextMapsBackToItsIdWithItsValues) {
     for (bool hex_prefix : {false, true}) {
       std::string line = typed_text(cmdMaskTable[id].format, hex_prefix);
       MatchedCommand m = must_match(line);
-      EXPECT_EQ(m.id, id == 112 ? 111 : id) << line;  // rows 111 and 112 hold the same text
-      EXPECT_EQ(m.port, fenk ? 3 : 6) << line;        // DPP 4 / port 7, sent zero-based
-      EXPECT_EQ(m.fenk, fenk ? 7u : 0u) << line;
-      EXPECT_EQ(m.init_fcid, fenk ? 0x1au : 0u) << line;
-      EXPECT_EQ(m.targ_fcid, fenk ? 0x2bu : 0u) << line;
+      // Rows 111 and 112 hold the same text; DPP 4 and port 7 are sent zero-based.
+      EXPECT_EQ(std::tie(m.id, m.port, m.fenk, m.init_fcid, m.targ_fcid),
+                std::make_tuple(id == 112 ? 111 : id, std::uint8_t(fenk ? 3 : 6), fenk ? 7u : 0u,
+                                fenk ? 0x1au : 0u, fenk ? 0x2bu : 0u))
+          << line;
     }
   }
 }
