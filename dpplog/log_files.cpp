@@ -126,6 +126,21 @@ void end_record(int dpp, FILE* f) {
 
 std::time_t (*dpplog_now)() = system_now;
 
+void close_dpp_files(void) {
+  for (int n = 1; n <= num_dpps; ++n) {
+    // After a failed allocation some arrays were never made.
+    if (output_files != nullptr && output_files[n] != nullptr) {
+      fclose(output_files[n]);
+      output_files[n] = nullptr;
+      g_position[n] = 0;
+    }
+    if (filenames != nullptr && filenames[n] != nullptr) {
+      free(filenames[n]);
+      filenames[n] = nullptr;
+    }
+  }
+}
+
 extern "C" void fprintf_klaxo(int dpp, const char* format, ...) {
   if (!dpp_has_log_file(dpp)) return;
   FILE* f = output_files[dpp];

@@ -30,6 +30,9 @@ void fprintf_klaxo(int dpp, const char* format, ...) __attribute__((format(print
 // fprintf_klaxo(dpp, "%.*s", len, text), for a record that is already made.
 void write_dpp_record(int dpp, const char* text, std::size_t len);
 
+// Closes every DPP's open log file and frees its name.
+void close_dpp_files(void);
+
 // SET_DEBUG type 4. An on request opens a new set of files under r.name (one
 // per DPP, mode "w", linked under /var/log/external/) after closing the current
 // set; a request naming the set already open changes nothing. An off request

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "dpplog/broadcast.h"
+#include "dpplog/log_files.h"
 #include "platform/card.h"
 #include "platform/dbgfac.h"
 #include "platform/fs.h"
@@ -146,20 +147,6 @@ extern "C" int init_koru_dbg_mgr(int handle, int xipc_fd) {
   // or not the supervisor has put it in the map yet.
   send_flag_to_dpps(cur_flag, (1u << num_dpps) - 1);
   return 0;
-}
-
-void close_dpp_files(void) {
-  for (int n = 1; n <= num_dpps; ++n) {
-    // After a failed allocation some arrays were never made.
-    if (output_files != nullptr && output_files[n] != nullptr) {
-      fclose(output_files[n]);
-      output_files[n] = nullptr;
-    }
-    if (filenames != nullptr && filenames[n] != nullptr) {
-      free(filenames[n]);
-      filenames[n] = nullptr;
-    }
-  }
 }
 
 void release_dpp_tables(void) {

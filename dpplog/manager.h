@@ -55,9 +55,7 @@ int cleanup_koru(void);
 std::uint32_t get_current_flags(void);
 }
 
-// Closes every DPP's open log file and frees its name.
-void close_dpp_files(void);
-// close_dpp_files, then frees the per-DPP arrays and sets num_dpps to 0 (the
+// close_dpp_files (log_files.h), then frees the per-DPP arrays and sets num_dpps to 0 (the
 // first half of cleanup_koru; the handle is left).
 void release_dpp_tables(void);
 
