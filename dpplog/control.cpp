@@ -55,7 +55,7 @@ void feature_complete(const wire::DnldFeatureComplete& c) {
 }
 
 // The C library reads a TZ value as the name of a zone file first (after a
-// leading ':', relative to TZDIR unless absolute) and as a zone specification
+// leading ':', relative to TZDIR unless absolute) and as a POSIX zone rule
 // when there is no such file. Reading anything but a regular file there could
 // block the loop (a FIFO waits for a writer, a terminal for input), so only a
 // value whose file is regular, or missing, may reach it.
@@ -71,7 +71,7 @@ bool zone_file_is_safe(const char* tz) {
              dir != nullptr && dir[0] != '\0' ? dir : "/usr/share/zoneinfo", name);
   }
   struct stat st;
-  if (stat(path, &st) != 0) return true;  // no file: a specification, or refused by the library
+  if (stat(path, &st) != 0) return true;  // no file: a zone rule, or refused by the library
   return S_ISREG(st.st_mode);
 }
 
