@@ -1,6 +1,6 @@
 // Log records of a DPP and the splitting of DPP text into records.
 //
-// A log record for DPP n goes to fprintf_klaxo while n has an open log file
+// A log record for DPP n goes to its log file while n has one open,
 // and to klaxo under "dpp_debug" otherwise; the choice is made anew for every
 // record. A DPP number without an entry in the per-DPP arrays (above num_dpps,
 // or any DPP once the manager is released) always goes to klaxo.
@@ -14,18 +14,8 @@
 #include "platform/dbgfac.h"
 #include "wire/dpp_log_msg.h"
 
-// Hands one record, as a format and its values, to the DPP's file or klaxo.
-template <typename... Values>
-void log_dpp_record(int dpp, const char* format, Values... values) {
-  if (dpp_has_log_file(dpp)) {
-    fprintf_klaxo(dpp, format, values...);
-  } else {
-    klaxo(1, kDppDebugFacility, 0, format, values...);
-  }
-}
-
 // Hands one record that is already made (len bytes, no NUL among them) to
-// the DPP's file or to klaxo, as log_dpp_record(dpp, "%.*s", len, text) would.
+// the DPP's file or to klaxo, as one "%.*s" record.
 inline void log_dpp_line(int dpp, const char* text, std::size_t len) {
   if (dpp_has_log_file(dpp)) {
     write_dpp_record(dpp, text, len);

@@ -9,27 +9,8 @@
 #include "portdebug/port_request.h"
 #include "portdebug/vty_map.h"
 #include "wire/be.h"
+#include "wire/opcodes.h"
 #include "xipc/xipc_comm.h"
-
-namespace {
-
-bool is_log_manager_opcode(std::uint32_t opcode) {
-  switch (opcode) {
-    case kOpcodeTimezone:
-    case kOpcodeSetDebug:
-    case kOpcodeShowDebug:
-    case kOpcodeDppUp:
-    case kOpcodeDppDown:
-    case kOpcodeFeatureRqst:
-    case kOpcodeFeatureComplete:
-    case kOpcodeFeatureFailed:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
 
 int processVESKreq(int handle) {
   // The message record lives in this frame for the length of one message.

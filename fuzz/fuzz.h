@@ -32,6 +32,7 @@
 #include "tools/client/unix_socket.h"
 #include "tools/client/xipc_peer.h"
 #include "wire/debug_request.h"
+#include "wire/opcodes.h"
 #include "wire/set_debug_request.h"
 #include "wire/vesk_frame.h"
 #include "xipc/xipc_comm.h"
@@ -129,7 +130,7 @@ struct Daemon {
       off += wire::set_debug::kName;
       size = kVtyPathSize + 1;
       is_name = true;  // a name runs to its NUL wherever that is: always replaced
-    } else if (is_port_request(opcode)) {
+    } else if (is_port_debug_opcode(opcode)) {
       off += wire::debug_request::kTerm;
       size = wire::debug_request::kTermSize;
     } else {
@@ -140,14 +141,6 @@ struct Daemon {
     const auto end = f.begin() + static_cast<std::ptrdiff_t>(off + size);
     if (!is_name && std::find(f.begin() + static_cast<std::ptrdiff_t>(off), end, 0) == end) return;
     wire::put_text(f, off, size, terminal(f[off]));
-  }
-
-  static bool is_port_request(std::uint32_t opcode) {
-    for (std::uint32_t other : {kOpcodeReleaseAll, kOpcodeRebindXipc, kOpcodeTimezone,
-                                kOpcodeSetDebug, kOpcodeShowDebug, kOpcodeDppUp, kOpcodeDppDown,
-                                kOpcodeFeatureRqst, kOpcodeFeatureComplete, kOpcodeFeatureFailed})
-      if (opcode == other) return false;
-    return true;
   }
 
   // One request frame through the VESK handler, as the loop hands it on when

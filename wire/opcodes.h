@@ -15,3 +15,28 @@ constexpr std::uint32_t kOpcodeDppDown = 7522;          // DPP_DOWN
 constexpr std::uint32_t kOpcodeFeatureRqst = 7571;      // DPP_DNLD_NEW_FEATURE_RQST
 constexpr std::uint32_t kOpcodeFeatureComplete = 7572;  // DPP_DNLD_NEW_FEATURE_COMPLETE
 constexpr std::uint32_t kOpcodeFeatureFailed = 7573;    // DPP_DNLD_NEW_FEATURE_FAILED
+
+// The log manager's opcodes: requests, the report and the platform's
+// notifications.
+constexpr bool is_log_manager_opcode(std::uint32_t opcode) {
+  switch (opcode) {
+    case kOpcodeTimezone:
+    case kOpcodeSetDebug:
+    case kOpcodeShowDebug:
+    case kOpcodeDppUp:
+    case kOpcodeDppDown:
+    case kOpcodeFeatureRqst:
+    case kOpcodeFeatureComplete:
+    case kOpcodeFeatureFailed:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// An opcode the daemon takes as a per-port debug request: any it does not
+// serve itself.
+constexpr bool is_port_debug_opcode(std::uint32_t opcode) {
+  return opcode != kOpcodeReleaseAll && opcode != kOpcodeRebindXipc &&
+         !is_log_manager_opcode(opcode);
+}

@@ -23,6 +23,7 @@ constexpr unsigned kDaemonSap = 930;
 // Per-port debug requests: the daemon takes every opcode it does not serve
 // itself as one, so the CLI side may use any such opcode.
 constexpr std::uint32_t kOpcodePortDebug = 4000;
+static_assert(is_port_debug_opcode(kOpcodePortDebug));
 
 constexpr std::chrono::milliseconds kDefaultTimeout{2000};
 // The daemon keeps at most 99 characters of a terminal path.
