@@ -31,19 +31,28 @@ void log_port_debug_text(const std::uint8_t* rbuf, int dpp) {
 
 // "[DPP<n>] <tag>: <text>", or "[DPP<n>] <text>" without a tag, made by
 // copying rather than formatting.
+// The DPP number (1 and up, from a 16-bit core) is written out by hand.
 void log_tagged(int dpp, const char* tag, const char* text) {
   char line[32 + kRecvSize];
-  int used = snprintf(line, 32, "[DPP%d] ", dpp);
+  char digits[12];
+  std::size_t nd = 0;
+  for (auto v = static_cast<unsigned>(dpp); nd == 0 || v != 0; v /= 10)
+    digits[nd++] = static_cast<char>('0' + v % 10);
+  memcpy(line, "[DPP", 4);
+  std::size_t used = 4;
+  while (nd > 0) line[used++] = digits[--nd];
+  line[used++] = ']';
+  line[used++] = ' ';
   if (tag != nullptr) {
     const std::size_t t = strlen(tag);
     memcpy(line + used, tag, t);
-    used += static_cast<int>(t);
+    used += t;
     line[used++] = ':';
     line[used++] = ' ';
   }
   const std::size_t n = strnlen(text, kRecvSize);
   memcpy(line + used, text, n);
-  log_dpp_line(dpp, line, static_cast<std::size_t>(used) + n);
+  log_dpp_line(dpp, line, used + n);
 }
 
 void log_dpp_log_msg(const std::uint8_t* rbuf, int dpp) {
@@ -92,7 +101,6 @@ extern "C" int processKORUXIPCmsg(int sd) {
   // One spare zero byte past the 2240 received ones ends every text read in
   // place, whatever the datagram holds.
   std::uint8_t rbuf[kRecvSize + 1];
-  rbuf[kRecvSize] = 0;
   XipcAddr src{};
   socklen_t srclen = kXipcAddrSize;
   const ssize_t count = xipc_recvfrom(sd, rbuf, kRecvSize, 0, &src, &srclen);
@@ -101,7 +109,8 @@ extern "C" int processKORUXIPCmsg(int sd) {
     return -1;
   }
   // A short datagram reads as zero-padded: the fixed fields and the start of
-  // the text past what came are cleared, and a zero ends the text.
+  // the text past what came are cleared, and a zero ends the text (at the
+  // spare byte when all 2240 came).
   const std::size_t got = static_cast<std::size_t>(count);
   memset(rbuf + got, 0, std::max(kZeroedUpTo, got + 1) - got);
 
