@@ -99,22 +99,10 @@ struct Daemon {
   // The terminal chosen by sel: two regular files, a FIFO without reader, a
   // directory, a missing path, the empty path, one too long for the map.
   std::string terminal(std::uint8_t sel) const {
-    switch (sel % 7) {
-      case 0:
-        return vty + "a";
-      case 1:
-        return vty + "b";
-      case 2:
-        return vty + "fifo";
-      case 3:
-        return vty + "dir";
-      case 4:
-        return vty + "none";
-      case 5:
-        return "";
-      default:
-        return vty + std::string(kVtyPathSize, 'x').substr(vty.size());
-    }
+    const std::string long_path = vty + std::string(kVtyPathSize, 'x').substr(vty.size());
+    const std::string picks[] = {vty + "a",    vty + "b", vty + "fifo", vty + "dir",
+                                 vty + "none", "",        long_path};
+    return picks[sel % 7];
   }
 
   // Rewrites the terminal a request names: the per-port request's field, or

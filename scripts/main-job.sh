@@ -9,7 +9,8 @@
 # DRAVIK_BUILD_DIR=DIR uses the binaries already built in DIR (dravik,
 # dravikctl, dppsim) and builds nothing. Every process the job starts is
 # stopped when it ends, on success and on failure; its files stay for
-# inspection, and the last line says where.
+# inspection, and the last line says where (with DRAVIK_JOB_CLEAN=1 they are
+# removed when the job succeeds, as the test suite runs it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -83,6 +84,8 @@ on_exit() {
       [ -s "$job/$f" ] && { echo "-- last lines of $f:"; tail -n 15 "$job/$f" | indent; }
     done
     echo "files left for inspection in $job"
+  elif [ -n "${DRAVIK_JOB_CLEAN:-}" ]; then
+    rm -rf "$job"
   fi
   exit "$rc"
 }
@@ -223,4 +226,8 @@ echo "dppsim's final state:"
 sed -n '/state of the DPPs (SIGTERM/,$p' "$job/dppsim.out" | indent
 
 heading "Done"
-echo "every process of the job has ended; files left for inspection in $job"
+if [ -n "${DRAVIK_JOB_CLEAN:-}" ]; then
+  echo "every process of the job has ended; its files are removed"
+else
+  echo "every process of the job has ended; files left for inspection in $job"
+fi

@@ -140,7 +140,10 @@ TEST_F(HostTest, CardPathsLeavingTheRootAreRefused) {
   errno = 0;
   EXPECT_EQ(fs_open(("/cpp/" + std::string(5000, 'n')).c_str(), O_WRONLY, 0), -1);
   EXPECT_EQ(errno, ENAMETOOLONG);
-
+  use("DRAVIK_FS_ROOT", path(std::string(5000, 'r')));  // a root that does not fit
+  errno = 0;
+  EXPECT_EQ(fs_mkdir("/cpp", 0755), -1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
   EXPECT_FALSE(std::filesystem::exists(path("x")));
 }
 
