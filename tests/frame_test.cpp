@@ -40,6 +40,8 @@ TEST_F(FrameTest, StartsBindsRegistersFor922AndWaits) {
   // The rest, to the ready line, is the log manager's start, checked with it.
   EXPECT_TRUE(out.starts_with("Bound to SAP: 930\nInit XIPC...\nCreated socket : #\n")) << out;
   notify(922, {});  // the registration leads a sender of 922 to the daemon
+  ASSERT_EQ(client::send_raw(p(), kSap, {}), 0);  // an empty datagram is no receive error
+  settle();
   // Only the daemon's user and group reach its sockets.
   for (const std::string& path :
        {client::vesk_path(p(), kSap), client::xipc_path(p(), client::kDaemonEndpoint)}) {

@@ -35,7 +35,9 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
       {ctl, "--vty /dev/null debug nivo ipstack tpc port 3", 2, "ipstack tcp port N   (command 8)"},
       {ctl, "--vty /dev/null debug nivo ipstack e port 3", 2, "ambiguous"},
       {ctl, "debug nivo ipstack tcp port 3", 2, "--vty PATH"},  // no terminal
+      {ctl, "--vty /dev/null debug nivo ipstack tcp port 0", 2, "port 0: ports are numbered"},
       {ctl, "log level 9", 2, "0-7"},
+      {ctl, "log categories on 30", 2, "numbered 1 to 29"},
       {ctl, "notify dpp-up 0", 2, "numbered 1 to 32"},
       {ctl, "rebind --port1", 2, "not expected: --port1"},
       {sim, "send text --dpp 5 x", 2, "1 to 4"},

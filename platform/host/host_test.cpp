@@ -195,6 +195,7 @@ TEST_F(HostTest, XipcSocketsEndAtDescriptor1023) {
   EXPECT_EQ(xipc_bind(last, &own, kXipcAddrSize), 0);
   EXPECT_EQ(xipc_bind(1024, &own, kXipcAddrSize), -1);
   xipc_close(last);
+  EXPECT_EQ(fcntl(last, F_GETFD), -1);  // the descriptor is closed with its slot
   for (int fd : held) close(fd);
   setrlimit(RLIMIT_NOFILE, &old);
 }
