@@ -43,6 +43,7 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
       {sim, "send text --dpp 5 x", 2, "1 to 4"},
       {sim, "send log --dpp 1 x", 2, "--category"},
       {ctl, "notify feature-failed x", 2, "not expected: x"},
+      {ctl, "notify", 2, "A subcommand is required"},
       {sim, "run --dpps 0", 2, "1 to 4"},
       {sim, "fly", 2, "dppsim: A subcommand is required"}};
   for (const auto& c : cases) {
@@ -82,7 +83,8 @@ TEST(Tools, DriveARealDaemon) {
             "debug nivo ipstack tcp port 3: subscribed for terminal " + vty +
                 " (command 8, module 55, sent to core 2)\n");
   EXPECT_TRUE(
-      dpps.wait_out("[DPP 1 core 2] FlagUpdateMsg on module 55 (nivo ipstack) mask 0x00000040"));
+      dpps.wait_out("[DPP 1 core 2] FlagUpdateMsg on module 55 (nivo ipstack) mask 0x00000040 "
+                    "port 3, no filter; bits now 0x00000040 [from 0.37.1024]"));
   // A terminal the daemon cannot open: the listing comes back in the reply.
   EXPECT_TRUE(has(ok({"--vty", dir + "/no/tty", "show", "debug"}),
                   "vty(" + vty + "):\n\tdebug nivo ipstack tcp port 3\n"));
@@ -106,7 +108,7 @@ TEST(Tools, DriveARealDaemon) {
   ok({"log", "level", "3"});
   EXPECT_TRUE(dpps.wait_out("DppFlagMsg level 3 (ERR)"));
   EXPECT_TRUE(has(ok({"notify", "dpp-up", "2"}), "sent to 1 SAP(s) registered for opcode 7521"));
-  ok({"rebind"});
+  ok({"rebind", "--port0"});
   EXPECT_TRUE(daemon.idle(12));
   for (const char* opcode : {"7521", "6111"})
     EXPECT_TRUE(has(daemon.out(), std::string("VESK Opcode:") + opcode));
