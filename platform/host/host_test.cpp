@@ -76,6 +76,11 @@ TEST_F(HostTest, FailListFailsEveryCallOrTheNthOfAnOperationOrOpcode) {
   for (std::uint32_t opcode : {922u, 7522u, 922u, 7522u, 7522u})
     got.push_back(vesk_options_set(saps_[0], opcode, 0x10));
   EXPECT_EQ(got, (std::vector<int>{0, 0, 0, -1, 0}));
+  // An unbound handle is gone, whatever file later takes its descriptor number.
+  EXPECT_EQ(vesk_unbind(saps_[1], 0), 0);
+  ASSERT_EQ(dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), saps_[1]), saps_[1]);
+  EXPECT_EQ(vesk_unbind(saps_[1], 0), -1);
+  EXPECT_EQ(close(saps_[1]), 0);
   struct stat st;
   EXPECT_EQ(fs_stat("/cpp", &st), -1);
   EXPECT_EQ(errno, EACCES);
