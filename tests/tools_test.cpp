@@ -92,13 +92,16 @@ TEST(Tools, DriveARealDaemon) {
   EXPECT_EQ(client::read_file(vty), "Current vty(" + vty + "):\n\tdebug nivo ipstack tcp port 3\n");
   ok({"--vty", vty, "no", "debug", "nivo", "ipstack", "tcp", "port", "3"});
   EXPECT_TRUE(dpps.wait_out("[DPP 1 core 2] FlagUpdateMsg off module 55"));
+  ok({"--vty", vty, "debug", "pemra", "lrtp", "fenk", "7", "init_fcid", "1a", "targ_fcid", "2b",
+      "pkt", "dpp", "2"});
+  EXPECT_TRUE(dpps.wait_out("fenk 7 init_fcid 0x0000001A targ_fcid 0x0000002B"));
   ok({"release-all"});
-  EXPECT_TRUE(daemon.idle(6));
+  EXPECT_TRUE(daemon.idle(7));
 
   ToolResult sent = run(true, dir, {"send", "text", "--dpp", "2", "--length", "3", "abcdef"});
   EXPECT_EQ(sent.status, 0) << sent.err;
   EXPECT_TRUE(has(sent.out, "dppsim: sent 1 ")) << sent.out;
-  EXPECT_TRUE(daemon.idle(7));
+  EXPECT_TRUE(daemon.idle(8));
   EXPECT_EQ(client::dbgfac_log_lines(daemon.p), Lines{"ab"});
   ok({"log", "dpps", "on", "1"});
   ok({"log", "categories", "on", "5", "--filters", "1,0x10"});
@@ -109,7 +112,7 @@ TEST(Tools, DriveARealDaemon) {
   EXPECT_TRUE(dpps.wait_out("DppFlagMsg level 3 (ERR)"));
   EXPECT_TRUE(has(ok({"notify", "dpp-up", "2"}), "sent to 1 SAP(s) registered for opcode 7521"));
   ok({"rebind", "--port0"});
-  EXPECT_TRUE(daemon.idle(12));
+  EXPECT_TRUE(daemon.idle(13));
   for (const char* opcode : {"7521", "6111"})
     EXPECT_TRUE(has(daemon.out(), std::string("VESK Opcode:") + opcode));
 
@@ -118,7 +121,7 @@ TEST(Tools, DriveARealDaemon) {
   ASSERT_EQ(dpps.signal(SIGTERM), 0);
   EXPECT_EQ(dpps.wait_exit(), 0);
   EXPECT_TRUE(has(dpps.out(), "state of the DPPs (SIGTERM, stopping)")) << dpps.out();
-  EXPECT_TRUE(has(dpps.out(), "DPP 1: 2 flag update(s)")) << dpps.out();
+  EXPECT_TRUE(has(dpps.out(), "DPP 1: 4 flag update(s), 2 log-flag message(s)")) << dpps.out();
 }
 
 }  // namespace
