@@ -163,6 +163,9 @@ TEST_F(HostTest, DebugFacilityRecordsTerminalsAndLimits) {
   klaxo(1, "dpp_debug", 0, "after %d", 1);
   EXPECT_EQ(read(path("dbgfac/dpp_debug.log")), std::string(4095, 'z') + "\nafter 1\n");
   EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", "/dev/pts/1\n/x"), -1);
+  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "../dpp_debug", "/t"), -1);
+  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", nullptr), -1);
+  EXPECT_EQ(dbgfac_vty_notify(-1, 0, "dpp_debug", "/t"), -1);  // neither add nor remove
   for (std::size_t n : {255, 256})  // terminal paths up to 255 characters
     EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_REMOVE, "dpp_debug", std::string(n, '/').c_str()),
               n == 255 ? 0 : -1);
