@@ -22,7 +22,6 @@ namespace dppsim {
 constexpr unsigned kCoresPerDpp = 4;
 constexpr unsigned kMaxDpps = 4;
 
-constexpr unsigned dpp_of_core(std::uint16_t core) { return core / kCoresPerDpp + 1u; }
 constexpr std::uint16_t first_core_of(unsigned dpp) {
   return static_cast<std::uint16_t>(kCoresPerDpp * (dpp - 1));
 }
