@@ -88,11 +88,12 @@ TEST_F(HostTest, FailListFailsEveryCallOrTheNthOfAnOperationOrOpcode) {
 
 TEST_F(HostTest, PlatformDirectoryIsGroupOnlyAndOneTooLongIsRefused) {
   use("DRAVIK_PLATFORM_DIR", path("a/b"));
-  ASSERT_GE(bind(930), 0);
+  ASSERT_EQ(vesk_options_set(bind(930), 922, 0x10), 0);
   struct stat st;
   ASSERT_EQ(stat(path("a/b/vesk/930").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0660u);
-  for (const char* sub : {"", "/vesk", "/vesk/reg", "/corvan", "/dbgfac", "/xipc"}) {
+  for (const char* sub :
+       {"", "/vesk", "/vesk/reg", "/vesk/reg/922", "/corvan", "/dbgfac", "/xipc"}) {
     ASSERT_EQ(stat((path("a/b") + sub).c_str(), &st), 0) << sub;
     EXPECT_EQ(st.st_mode & 0777, 0750u) << sub;
   }
@@ -202,6 +203,7 @@ TEST_F(HostTest, XipcSocketsEndAtDescriptor1023) {
   const XipcAddr own{AF_XIPC, 0, 37, 0, {}, 0, 7, 0};
   EXPECT_EQ(xipc_bind(last, &own, kXipcAddrSize), 0);
   EXPECT_EQ(xipc_bind(1024, &own, kXipcAddrSize), -1);
+  EXPECT_EQ(xipc_sendto(last, "x", 1, 0, nullptr, 0), -1);  // no address to send to
   xipc_close(last);
   EXPECT_EQ(fcntl(last, F_GETFD), -1);  // the descriptor is closed with its slot
   for (int fd : held) close(fd);
