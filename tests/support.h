@@ -108,8 +108,11 @@ class Process {
   // Stops the group (a sanitizer build's leak check at exit takes seconds).
   ~Process() {
     if (reap(false)) return;
+    // Continued first (a test may have left it stopped), never after the
+    // SIGTERM: a SIGCONT then would cancel the stop that the sanitizer's leak
+    // check at exit waits for, and the check would hang until the SIGKILL.
+    ::kill(-pid_, SIGCONT);
     ::kill(-pid_, SIGTERM);
-    ::kill(-pid_, SIGCONT);  // a test may have left it stopped
     if (!wait_exit(20s)) ::kill(-pid_, SIGKILL);
     reap(true);
   }
