@@ -95,6 +95,10 @@ TEST(Tools, DriveARealDaemon) {
   ok({"--vty", vty, "debug", "pemra", "lrtp", "fenk", "7", "init_fcid", "1a", "targ_fcid", "2b",
       "pkt", "dpp", "2"});
   EXPECT_TRUE(dpps.wait_out("fenk 7 init_fcid 0x0000001A targ_fcid 0x0000002B"));
+  ASSERT_EQ(dpps.signal(SIGUSR1), 0);
+  EXPECT_TRUE(
+      dpps.wait_out("(SIGUSR1)\nDPP 1: 3 flag update(s), 0 log-flag message(s)\n  debug bits: "
+                    "core 1 (port 2) module 83 (pemra) 0x00400000\n  log flags: none received\n"));
   ok({"release-all"});
   EXPECT_TRUE(daemon.idle(7));
 
@@ -116,8 +120,6 @@ TEST(Tools, DriveARealDaemon) {
   for (const char* opcode : {"7521", "6111"})
     EXPECT_TRUE(has(daemon.out(), std::string("VESK Opcode:") + opcode));
 
-  ASSERT_EQ(dpps.signal(SIGUSR1), 0);
-  EXPECT_TRUE(dpps.wait_out("state of the DPPs (SIGUSR1)"));
   ASSERT_EQ(dpps.signal(SIGTERM), 0);
   EXPECT_EQ(dpps.wait_exit(), 0);
   EXPECT_TRUE(has(dpps.out(), "state of the DPPs (SIGTERM, stopping)")) << dpps.out();
