@@ -88,9 +88,10 @@ TEST(BigEndianTest, FieldsAreBigEndianAndNothingOutsideTheBufferIsTouched) {
 // --- frames and addresses -------------------------------------------------------
 
 TEST(FrameTest, VeskFramesAndTheXipcAddress) {
-  VeskRequestFrame q{5000, vesk_frame::kFlagCorvan | vesk_frame::kFlagReject, 0xA1B2C3D4, {7, 8}};
+  VeskRequestFrame q{5000, vesk_frame::kFlagCorvan, 0xA1B2C3D4, {7, 8}};
   check_layout("request", q, encode_vesk_request, decode_vesk_request,
-               {0, 0, 0x13, 0x88, 0, 0, 0, 3, 0xA1, 0xB2, 0xC3, 0xD4, 7, 8}, false);
+               {0, 0, 0x13, 0x88, 0, 0, 0, 2, 0xA1, 0xB2, 0xC3, 0xD4, 7, 8}, false);
+  EXPECT_EQ(encode_vesk_request({1, vesk_frame::kFlagReject, 0, {}})[7], 1);  // the other flag bit
   VeskReplyFrame r{kReplyHeaderBytes, 1, 0x01020304, {0xAB}};
   check_layout("reply", r, encode_vesk_reply, decode_vesk_reply,
                {0xFE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 4, 0xAB}, false);
