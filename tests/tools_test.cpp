@@ -45,6 +45,7 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
       {ctl, "notify feature-failed x", 2, "not expected: x"},
       {ctl, "notify", 2, "A subcommand is required"},
       {sim, "run --dpps 0", 2, "1 to 4"},
+      {sim, "run --cores-per-dpp 0", 2, "not in range 1 to 4"},
       {sim, "fly", 2, "dppsim: A subcommand is required"}};
   for (const auto& c : cases) {
     std::istringstream in(c.line);
@@ -108,10 +109,11 @@ TEST(Tools, DriveARealDaemon) {
   EXPECT_TRUE(daemon.idle(8));
   EXPECT_EQ(client::dbgfac_log_lines(daemon.p), Lines{"ab"});
   ok({"log", "dpps", "on", "1"});
-  ok({"log", "categories", "on", "5", "--filters", "1,0x10"});
+  ok({"log", "categories", "on", "5", "--filters", "1,0x10", "--vty", vty});
   EXPECT_TRUE(
       dpps.wait_out("[DPP 1 core 0] DppFlagMsg level 6 (INFO) flags 0x00000010 categories 5 "
                     "filters 5:(1,0x10,0,0)"));
+  EXPECT_EQ(client::dbgfac_vtys(daemon.p), Lines{vty});  // the facility's new terminal
   ok({"log", "level", "3"});
   EXPECT_TRUE(dpps.wait_out("DppFlagMsg level 3 (ERR)"));
   EXPECT_TRUE(has(ok({"notify", "dpp-up", "2"}), "sent to 1 SAP(s) registered for opcode 7521"));
