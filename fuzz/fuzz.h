@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -74,6 +75,9 @@ inline Frame set_debug(std::uint8_t type, std::uint8_t on, std::uint8_t all, std
 
 struct Daemon {
   std::string root, vty;
+  // The terminals a request may name: two regular files, a FIFO without
+  // reader, a directory, a missing path, the empty path, one too long for the map.
+  std::array<std::string, 7> terminals;
   client::BoundSocket peer;  // the requester: replies to it are read and dropped
   std::string sap;
   unsigned long inputs = 0;
@@ -82,6 +86,13 @@ struct Daemon {
     char tmpl[] = "/tmp/dravik-fuzz.XXXXXX";
     root = mkdtemp(tmpl);
     vty = root + "/vty/";
+    terminals = {vty + "a",
+                 vty + "b",
+                 vty + "fifo",
+                 vty + "dir",
+                 vty + "none",
+                 "",
+                 vty + std::string(kVtyPathSize, 'x').substr(vty.size())};
     setenv("DRAVIK_PLATFORM_DIR", (root + "/p").c_str(), 1);
     for (const char* v : {"DRAVIK_FS_ROOT", "DRAVIK_FAIL", "DRAVIK_CARD_ID"}) unsetenv(v);
     fs::create_directories(vty + "dir");
@@ -96,14 +107,7 @@ struct Daemon {
     std::atexit([] { fs::remove_all(self->root); });
   }
 
-  // The terminal chosen by sel: two regular files, a FIFO without reader, a
-  // directory, a missing path, the empty path, one too long for the map.
-  std::string terminal(std::uint8_t sel) const {
-    const std::string long_path = vty + std::string(kVtyPathSize, 'x').substr(vty.size());
-    const std::string picks[] = {vty + "a",    vty + "b", vty + "fifo", vty + "dir",
-                                 vty + "none", "",        long_path};
-    return picks[sel % 7];
-  }
+  const std::string& terminal(std::uint8_t sel) const { return terminals[sel % terminals.size()]; }
 
   // Rewrites the terminal a request names: the per-port request's field, or
   // the name of a SET_DEBUG that adds or removes a facility terminal. The
