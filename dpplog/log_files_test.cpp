@@ -1,6 +1,6 @@
 // What no end-to-end run can steer: the time-stamp rule under a clock the
-// test moves, the ring's wrap at exactly 2 MiB, the release of files still
-// open, and a category table that does not hold together.
+// test moves, the ring's wrap at exactly 2 MiB, and the release of files
+// still open.
 #include "dpplog/log_files.h"
 
 #include <gtest/gtest.h>
@@ -93,17 +93,6 @@ TEST_F(LogFileTest, PositionOfExactly2MiBDoesNotWrapOneByteMoreDoes) {
   EXPECT_EQ(all.size(), 2097153u);
   EXPECT_EQ(all.substr(0, head.size() + 3), head + "kkk");
   EXPECT_EQ(last_lineno[1], 3);
-}
-
-TEST(Manager, InconsistentCategoryTableStopsWithStatus1) {
-  EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        debug_flag_entries[7].id = 8;
-        init_koru_dbg_mgr(3, 4);
-      },
-      ::testing::ExitedWithCode(1),
-      "flag 6 is OK\nDPPDEBUG_MGR_ERR: You have inconsistent flag entry \\(7 vs 8\\)!\n$");
 }
 
 }  // namespace

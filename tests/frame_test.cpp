@@ -1,6 +1,6 @@
 // The daemon's process frame from outside: start-up and its failures, the
-// arguments, card type 163, heartbeats, signals, the loop's order, the XIPC
-// rebind, and input that must not stop it.
+// arguments, card type 163, heartbeats, signals, the loop's order, and input
+// that must not stop it.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -178,22 +178,6 @@ TEST(FrameLoop, AFailedReceiveEndsTheLoop) {
     EXPECT_TRUE(d.out().ends_with(
         kReadyLine + (vesk ? "error = 5\n" : "Error from recvfrom, byte count -1\n") + kCleanup))
         << d.out();
-  }
-}
-
-TEST_F(FrameTest, RebindToPort1024OrPortZeroAndTheNewSocketIsWatched) {
-  for (std::uint32_t w : {0u, 1u}) {
-    start();
-    const client::XipcEndpoint port{0, 37, static_cast<std::uint16_t>(w ? 0 : 1024)};
-    tell(6111, word(w));
-    EXPECT_EQ(masked(last()), "Init XIPC...\nCreated socket : #\n");
-    EXPECT_TRUE(client::path_exists(client::xipc_path(p(), port)));
-    // The old socket was closed, and its endpoint with it.
-    EXPECT_EQ(client::path_exists(client::xipc_path(p(), client::kDaemonEndpoint)), w == 0);
-    ASSERT_EQ(
-        client::dpp_send(p(), 0, 39, 0, 88, wire::encode_port_debug_text(9, "rebound\n"), port), 0);
-    settle();
-    EXPECT_EQ(client::dbgfac_log_lines(p()), Lines{"rebound"});
   }
 }
 

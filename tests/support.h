@@ -10,11 +10,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -318,40 +316,5 @@ inline ::testing::AssertionResult got_frames(client::FakeDppEndpoint& e, std::ui
   }
   return ::testing::AssertionSuccess();
 }
-
-// A pseudo-terminal in raw mode (no newline or tab translation): the daemon
-// opens `path`, the test reads what it writes from the master side.
-struct Pty {
-  int master = -1, slave = -1;
-  std::string path;
-  Pty() {
-    termios raw{};
-    cfmakeraw(&raw);
-    char name[128] = {};
-    if (::openpty(&master, &slave, name, &raw, nullptr) != 0)
-      throw std::runtime_error("openpty failed");
-    path = name;
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-  }
-  ~Pty() {
-    ::close(master);
-    ::close(slave);
-  }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
-  // Reads until what came ends with `tail` or the wait is over.
-  std::string read_until(std::string_view tail) {
-    std::string got;
-    client::wait_for(
-        [&] {
-          char chunk[4096];
-          for (ssize_t r; (r = ::read(master, chunk, sizeof chunk)) > 0;)
-            got.append(chunk, static_cast<std::size_t>(r));
-          return got.ends_with(tail);
-        },
-        kWait, 2ms);
-    return got;
-  }
-};
 
 }  // namespace e2e

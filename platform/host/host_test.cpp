@@ -1,10 +1,8 @@
 // The host platform's edges that no run of the daemon reaches: failures
-// chosen through DRAVIK_FAIL, paths that do not fit or leave the root, the
-// card type read from the environment, the debug facility's limits and its
-// terminals without readers, and the XIPC descriptor table's end.
+// chosen through DRAVIK_FAIL, card paths that do not fit or leave the root,
+// the heartbeat line, and the XIPC descriptor table's end.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,9 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/card.h"
 #include "platform/corvan.h"
-#include "platform/dbgfac.h"
 #include "platform/fs.h"
 #include "platform/host/reset.h"
 #include "platform/vesk.h"
@@ -86,49 +82,6 @@ TEST_F(HostTest, FailListFailsEveryCallOrTheNthOfAnOperationOrOpcode) {
   EXPECT_EQ(errno, EACCES);
 }
 
-TEST_F(HostTest, PlatformDirectoryIsGroupOnlyAndOneTooLongIsRefused) {
-  use("DRAVIK_PLATFORM_DIR", path("a/b"));
-  ASSERT_EQ(vesk_options_set(bind(930), 922, 0x10), 0);
-  struct stat st;
-  ASSERT_EQ(stat(path("a/b/vesk/930").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0660u);
-  for (const char* sub :
-       {"", "/vesk", "/vesk/reg", "/vesk/reg/922", "/corvan", "/dbgfac", "/xipc"}) {
-    ASSERT_EQ(stat((path("a/b") + sub).c_str(), &st), 0) << sub;
-    EXPECT_EQ(st.st_mode & 0777, 0750u) << sub;
-  }
-  const std::string deep = path(std::string(100, 'd'));  // too long for sun_path
-  use("DRAVIK_PLATFORM_DIR", deep);
-  testing::internal::CaptureStderr();
-  errno = 0;
-  EXPECT_EQ(vesk_bind(2, 930, nullptr, "RECV"), -1);
-  EXPECT_EQ(errno, ENAMETOOLONG);
-  const std::string said = testing::internal::GetCapturedStderr();
-  EXPECT_NE(said.find(deep), std::string::npos) << said;
-  EXPECT_NE(said.find("DRAVIK_PLATFORM_DIR"), std::string::npos) << said;
-  use("DRAVIK_PLATFORM_DIR", "/dev/null/dir");  // cannot be created
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(vesk_bind(2, 930, nullptr, "RECV"), -1);
-  EXPECT_EQ(errno, ENOTDIR);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot use DRAVIK_PLATFORM_DIR"),
-            std::string::npos);
-}
-
-TEST_F(HostTest, CardTypeFromTheEnvironmentAndAnUnusableOneReported) {
-  const std::pair<const char*, std::uint16_t> cases[] = {{nullptr, 40},    {"163", 163},  {"0", 0},
-                                                         {"65535", 65535}, {"65536", 40}, {"", 40},
-                                                         {"12x", 40}};
-  for (auto [value, want] : cases) {
-    if (value) use("DRAVIK_CARD_ID", value);
-    testing::internal::CaptureStderr();
-    std::uint16_t id = 1;
-    ASSERT_EQ(card_id_get(&id), 0);
-    EXPECT_EQ(id, want) << (value ? value : "unset");
-    EXPECT_EQ(testing::internal::GetCapturedStderr().find("DRAVIK_CARD_ID") != std::string::npos,
-              value && want == 40);
-  }
-}
-
 TEST_F(HostTest, CardPathsLeavingTheRootAreRefused) {
   struct stat st;
   const std::vector<std::function<bool()>> escapes = {
@@ -151,39 +104,6 @@ TEST_F(HostTest, CardPathsLeavingTheRootAreRefused) {
   EXPECT_EQ(fs_mkdir("/cpp", 0755), -1);
   EXPECT_EQ(errno, ENAMETOOLONG);
   EXPECT_FALSE(std::filesystem::exists(path("x")));
-}
-
-// A terminal that cannot be opened costs one record; records are cut to
-// 4095 characters and their newline.
-TEST_F(HostTest, DebugFacilityRecordsTerminalsAndLimits) {
-  const std::string fifo = path("fifo");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", fifo.c_str()), 0);
-  ASSERT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", "/no/such/tty"), 0);
-  klaxo(1, "dpp_debug", 0, "%s", std::string(5000, 'z').c_str());
-  klaxo(1, "dpp_debug", 0, "after %d", 1);
-  EXPECT_EQ(read(path("dbgfac/dpp_debug.log")), std::string(4095, 'z') + "\nafter 1\n");
-  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", "/dev/pts/1\n/x"), -1);
-  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "../dpp_debug", "/t"), -1);
-  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "dpp_debug", nullptr), -1);
-  EXPECT_EQ(dbgfac_vty_notify(-1, 0, "dpp_debug", "/t"), -1);  // neither add nor remove
-  for (std::size_t n : {255, 256})  // terminal paths up to 255 characters
-    EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_REMOVE, "dpp_debug", std::string(n, '/').c_str()),
-              n == 255 ? 0 : -1);
-  EXPECT_EQ(read(path("dbgfac/dpp_debug.vtys")), fifo + "\n/no/such/tty\n");
-  struct stat st;
-  ASSERT_EQ(stat(path("dbgfac/dpp_debug.vtys").c_str(), &st), 0);
-  const mode_t mask = umask(0);
-  umask(mask);
-  EXPECT_EQ(st.st_mode & 07777, 0640u & ~mask);
-  // Eight facilities in all; a ninth takes no terminal.
-  for (int i = 1; i < 8; ++i)
-    EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, ("f" + std::to_string(i)).c_str(), "/t"), 0)
-        << i;
-  errno = 0;
-  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_ADD, "f8", "/t"), -1);
-  EXPECT_EQ(errno, ENOSPC);
-  EXPECT_EQ(dbgfac_vty_notify(-1, DBGFAC_VTY_REMOVE, "f8", "/t"), 0);
 }
 
 // Descriptors beyond the XIPC table's 1024 slots are refused, never stored.

@@ -1,12 +1,11 @@
-// The operator's words against the whole command table: every text the table
-// lists comes back as its own command with its values, and words that fit no
-// command, or more than one, are refused with the nearest commands.
+// The operator's words against the command table: words that fit no command,
+// or more than one, are refused with the nearest commands; and the table's
+// rows each go to their module.
 #include "tools/dravikctl/command_words.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <sstream>
 
 #include "portdebug/cmd_table.h"
@@ -19,66 +18,6 @@ std::variant<MatchedCommand, MatchError> match(const std::string& line) {
   std::vector<std::string> words;
   for (std::string w; in >> w;) words.push_back(w);
   return match_command(words);
-}
-
-MatchedCommand must_match(const std::string& line) {
-  auto r = match(line);
-  if (auto* e = std::get_if<MatchError>(&r)) ADD_FAILURE() << line << ": " << e->message;
-  return std::holds_alternative<MatchedCommand>(r) ? std::get<MatchedCommand>(r) : MatchedCommand{};
-}
-
-// The table's text with values filled in by printf, the way the daemon's
-// listing prints it, stripped of tab, "debug " and newline by hand: the
-// operator retypes what a listing showed. One-conversion formats take port
-// 7; the fenk formats take fenk 7, FC ids 0x1a and 0x2b, and DPP 4.
-std::string typed_text(std::string fmt, bool hex_prefix) {
-  for (auto at = fmt.find("%x"); hex_prefix && at != std::string::npos; at = fmt.find("%x", at + 4))
-    fmt.replace(at, 2, "0x%x");
-  char buf[256];
-  std::snprintf(buf, sizeof buf, fmt.c_str(), 7, 0x1au, 0x2bu, 4);
-  std::string s = buf;
-  s.erase(0, s.starts_with("\t ") ? 2 : 1);
-  EXPECT_TRUE(s.starts_with("debug ") && s.ends_with("\n")) << s;
-  return s.substr(6, s.size() - 7);
-}
-
-TEST(CommandWords, EveryTableTextMapsBackToItsIdWithItsValues) {
-  for (std::int32_t id = 1; id <= 123; ++id) {
-    ASSERT_NE(cmdMaskTable[id].format, nullptr) << id;
-    const bool fenk = count_conversions(cmdMaskTable[id].format) == 4;
-    for (bool hex_prefix : {false, true}) {
-      std::string line = typed_text(cmdMaskTable[id].format, hex_prefix);
-      MatchedCommand m = must_match(line);
-      // Rows 111 and 112 hold the same text; DPP 4 and port 7 are sent zero-based.
-      EXPECT_EQ(std::tie(m.id, m.port, m.fenk, m.init_fcid, m.targ_fcid),
-                std::make_tuple(id == 112 ? 111 : id, std::uint8_t(fenk ? 3 : 6), fenk ? 7u : 0u,
-                                fenk ? 0x1au : 0u, fenk ? 0x2bu : 0u))
-          << line;
-    }
-  }
-}
-
-TEST(CommandWords, AbbreviationsExactWordsNamesAndValueBounds) {
-  const std::string name255(255, 'n');
-  for (const auto& [line, id] : std::vector<std::pair<std::string, std::int32_t>>{
-           {"nivo ip tcp port 3", 8},       // abbreviated while unambiguous
-           {"nivo ipstack eth port 3", 2},  // an exact word wins: not eth-detail, eth-cfg
-           {"n ipstack tcpf port 1", 20},
-           {"pemra lrtp ret dpp 1", 106},
-           {"nivo ipstack tcp port 1 s", 19},
-           {"nivo iscsi pkt port 3 detail", 29},
-           {"nivo iscsi transaction port 1 init a tgt b", 33},
-           {"nivo iscsi event port 2 init " + name255 + " tgt b", 25}})
-    EXPECT_EQ(must_match(line).id, id) << line;
-  MatchedCommand m = must_match("nivo iscsi event port 2 init iqn.host tgt iqn.disk");
-  EXPECT_EQ(std::tie(m.port, m.init, m.tgt),
-            std::make_tuple(std::uint8_t{1}, "iqn.host", "iqn.disk"));
-  EXPECT_EQ(must_match("nivo ipstack tcp port 256").port, 255);
-  m = must_match("pemra i-t-nexus fenk 4294967295 init_fcid 0XFFffFFff targ_fcid 0 dpp 2");
-  EXPECT_EQ(std::tie(m.fenk, m.init_fcid, m.port),
-            std::make_tuple(4294967295u, 0xFFFFFFFFu, std::uint8_t{1}));
-  EXPECT_EQ(canonical_text(must_match("pemra lrtp fenk 7 init_fcid 1a targ_fcid 0x2b pkt dpp 2")),
-            "debug pemra lrtp fenk 7 init_fcid 1a targ_fcid 2b pkt-flow dpp 2");
 }
 
 TEST(CommandWords, AmbiguousUnknownAndBadWordsAreRefusedWithTheNearestCommands) {
