@@ -82,7 +82,7 @@ TEST_F(HostTest, FailListFailsEveryCallOrTheNthOfAnOperationOrOpcode) {
   EXPECT_EQ(errno, EACCES);
 }
 
-TEST_F(HostTest, CardPathsLeavingTheRootAreRefused) {
+TEST_F(HostTest, PathsThatLeaveTheRootOrDoNotFitAreRefused) {
   struct stat st;
   const std::vector<std::function<bool()>> escapes = {
       [] { return fs_open("/cpp/plinder_dpp_logs/../../../x", O_WRONLY | O_CREAT, 0644) == -1; },
@@ -99,6 +99,11 @@ TEST_F(HostTest, CardPathsLeavingTheRootAreRefused) {
   errno = 0;
   EXPECT_EQ(fs_open(("/cpp/" + std::string(5000, 'n')).c_str(), O_WRONLY, 0), -1);
   EXPECT_EQ(errno, ENAMETOOLONG);
+  use("DRAVIK_PLATFORM_DIR", path(std::string(100, 'd')));  // its sockets would not fit sun_path
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(vesk_bind(2, 930, nullptr, "RECV"), -1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("use a shorter"), std::string::npos);
   use("DRAVIK_FS_ROOT", path(std::string(5000, 'r')));  // a root that does not fit
   errno = 0;
   EXPECT_EQ(fs_mkdir("/cpp", 0755), -1);
