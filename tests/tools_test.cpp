@@ -34,6 +34,7 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
       {ctl, "", 2, "A subcommand is required"},
       {ctl, "--vty /dev/null debug nivo ipstack tpc port 3", 2, "ipstack tcp port N   (command 8)"},
       {ctl, "--vty /dev/null debug nivo ipstack e port 3", 2, "ambiguous"},
+      {ctl, "--vty /dev/null debug nivx", 2, "the words that fit here: nivo, pemra\n"},
       {ctl, "debug nivo ipstack tcp port 3", 2, "--vty PATH"},  // no terminal
       {ctl, "--vty /dev/null debug nivo ipstack tcp port 0", 2, "port 0: ports are numbered"},
       {ctl, "log level 9", 2, "0-7"},
@@ -57,7 +58,7 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
   }
   ToolResult r = run(ctl, dead.path + std::string(100, 'd'), {"log", "show"});
   EXPECT_EQ(r.status, 2);  // a platform directory too long for its sockets
-  EXPECT_TRUE(has(r.err, "does not fit sun_path")) << r.err;
+  EXPECT_TRUE(has(r.err, "does not fit sun_path (107 bytes plus NUL)")) << r.err;
   r = run(ctl, dead.path, {"commands"});
   EXPECT_EQ(count_of(r.out, "\n"), 122u);  // row 112 repeats row 111's text
   EXPECT_TRUE(has(r.out, " 111  debug pemra accel fenk N init X targ X write-acc dpp N   (also"))

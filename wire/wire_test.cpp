@@ -80,9 +80,9 @@ TEST(BigEndianTest, FieldsAreBigEndianAndNothingOutsideTheBufferIsTouched) {
   EXPECT_EQ(get_u32(r, 2), 0x89ABCDEFu);
   EXPECT_EQ(get_u8(r, 6), 0x5A);
   EXPECT_EQ(get_u32(r, 5) | get_u16(r, 7) | get_u8(r, 8) | get_u32(r, SIZE_MAX - 2), 0u);
-  std::uint8_t raw[4] = {9, 9, 9, 9};
+  std::uint8_t raw[5] = {9, 9, 9, 9, 9};  // the fifth byte is not asked for
   get_raw(r, 6, raw, 4);
-  EXPECT_EQ(Buf(raw, raw + 4), (Buf{0x5A, 0xEE, 0, 0}));
+  EXPECT_EQ(Buf(raw, raw + 5), (Buf{0x5A, 0xEE, 0, 0, 9}));
 }
 
 // --- frames and addresses -------------------------------------------------------
