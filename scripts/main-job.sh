@@ -86,6 +86,9 @@ on_exit() {
     echo "files left for inspection in $job"
   elif [ -n "${DRAVIK_JOB_CLEAN:-}" ]; then
     rm -rf "$job"
+    echo "every process of the job has ended; its files are removed"
+  else
+    echo "every process of the job has ended; files left for inspection in $job"
   fi
   exit "$rc"
 }
@@ -225,9 +228,4 @@ pids=()
 echo "dppsim's final state:"
 sed -n '/state of the DPPs (SIGTERM/,$p' "$job/dppsim.out" | indent
 
-heading "Done"
-if [ -n "${DRAVIK_JOB_CLEAN:-}" ]; then
-  echo "every process of the job has ended; its files are removed"
-else
-  echo "every process of the job has ended; files left for inspection in $job"
-fi
+heading "Done"  # the exit trap says where the job's files are

@@ -390,7 +390,7 @@ TEST_F(LogTest, UpDownAndFeatureDownloadsFollowTheStateTable) {
 
 // --- the intake -------------------------------------------------------------------
 
-TEST_F(LogTest, EveryCategoryFormReachesTheDebugFacilityAndItsTerminals) {
+TEST_F(LogTest, EveryCategoryFormReachesTheDebugFacilityAndItsTerminal) {
   start();
   struct Datagram {
     std::uint16_t core, opcode;
