@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "dpplog/manager.h"
+#include "dpplog/state.h"
 #include "wire/dpp_flag_msg.h"
 #include "xipc/xipc.h"
 #include "xipc/xipc_comm.h"

@@ -9,8 +9,8 @@
 
 #include "dpplog/broadcast.h"
 #include "dpplog/log_files.h"
-#include "dpplog/manager.h"
 #include "dpplog/show_report.h"
+#include "dpplog/state.h"
 #include "platform/dbgfac.h"
 #include "wire/dpp_notify.h"
 #include "wire/set_debug_request.h"

@@ -1,31 +1,67 @@
 #include "dpplog/log_files.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
-#include "dpplog/manager.h"
 #include "platform/fs.h"
+
+extern "C" {
+char* output_filename = nullptr;
+FILE** output_files = nullptr;
+char** filenames = nullptr;
+std::int32_t* last_time = nullptr;
+std::int32_t* last_lineno = nullptr;
+}
 
 namespace {
 
 std::time_t system_now() { return std::time(nullptr); }
 
+std::int64_t monotonic_ms() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
+}
+
 constexpr std::size_t kPathSize = 4096;
 
-// Each open file's write position: the bytes written to it since it was
-// opened or last wrapped. Kept here, since asking the stream costs a system
-// call per record. Only what the stream took counts.
-long g_position[kMaxDpps + 1];
+// What the writer keeps of each DPP's stream beside the exported entries.
+struct StreamState {
+  // The write position: the bytes handed to the stream since the file was
+  // opened or last wrapped. Kept here, since asking the stream costs a system
+  // call per record.
+  long position;
+  // The end of the last record known to be in the file (no byte of it left
+  // in the buffer), and the records handed since.
+  long safe_end;
+  std::uint32_t since_safe;
+  // When the oldest record in the buffer is due to be written out; 0 when
+  // none waits.
+  std::int64_t due_ms;
+  // Writing failed: each record is written out at once, so that its fate is
+  // known, until one gets through.
+  bool failing;
+  long fail_end;       // how far the file reached when writing failed
+  std::uint64_t lost;  // records lost since writing began to fail
+};
+
+// One entry per DPP plus entry 0, as the exported tables.
+StreamState* g_streams = nullptr;
+int g_dpps = 0;
 
 void advance(int dpp, int written) {
-  if (written > 0) g_position[dpp] += written;
+  if (written > 0) g_streams[dpp].position += written;
 }
+
+const char* name_of(int dpp) { return filenames[dpp] != nullptr ? filenames[dpp] : "?"; }
 
 // The time-stamp line due ahead of a record, if any. Stamps track whole
 // seconds; while the clock stands behind the last stamp (it was set back),
@@ -45,6 +81,84 @@ void stamp_if_due(int dpp, FILE* f) {
   last_time[dpp] = now;
   last_lineno[dpp] += 1;
 }
+
+// A write out of the buffer failed (stdio then throws the buffer away). What
+// is still buffered is dropped too, and the stream goes back to the end of
+// the last record known to be in the file, so the next record starts a line
+// of its own and the wrap follows what the file holds. The records after that
+// point are lost, however much of them reached the file.
+void write_failed(int dpp, FILE* f) {
+  const int err = errno;
+  StreamState& s = g_streams[dpp];
+  __fpurge(f);
+  clearerr(f);
+  const long reached = lseek(fileno(f), 0, SEEK_CUR);
+  fseek(f, s.safe_end, SEEK_SET);
+  s.position = s.safe_end;
+  s.due_ms = 0;
+  if (s.since_safe > 0 && !s.failing) {
+    s.failing = true;
+    s.fail_end = reached;
+    s.lost = s.since_safe;
+    printf("DPPDEBUG_MGR_ERR: DPP-%d log file %s: write failed (%s); records are being lost\n", dpp,
+           name_of(dpp), strerror(err));
+  }
+  s.since_safe = 0;
+}
+
+// Writing has failed: the record just handed is written out at once. Lost, it
+// is taken back whole (its stamp with it, so the next record gets one).
+// Written, it is kept; once one is written past where the file reached when
+// writing failed (a full disk has room again), the loss is over and reported.
+void settle_failing(int dpp, FILE* f, long start, std::int32_t stamp_before) {
+  StreamState& s = g_streams[dpp];
+  if (fflush(f) == 0 && !ferror(f)) {
+    s.safe_end = s.position;
+    s.since_safe = 0;
+    if (s.position <= s.fail_end) return;
+    printf("DPPDEBUG_MGR_ERR: DPP-%d log file %s: writing again; %llu records were lost\n", dpp,
+           name_of(dpp), static_cast<unsigned long long>(s.lost));
+    s.failing = false;
+    s.lost = 0;
+    return;
+  }
+  __fpurge(f);
+  clearerr(f);
+  fseek(f, start, SEEK_SET);
+  s.position = start;
+  last_time[dpp] = stamp_before;
+  s.lost += 1;
+}
+
+// After each record: what waits in the buffer, and since when. No system
+// call: a failed write shows in the stream's error flag.
+void settle(int dpp, FILE* f, long start, std::int32_t stamp_before) {
+  StreamState& s = g_streams[dpp];
+  if (s.failing) {
+    settle_failing(dpp, f, start, stamp_before);
+    return;
+  }
+  s.since_safe += 1;
+  if (ferror_unlocked(f)) {
+    write_failed(dpp, f);
+    return;
+  }
+  const long pending = static_cast<long>(__fpending(f));
+  if (pending == 0) {
+    s.safe_end = s.position;
+    s.since_safe = 0;
+    return;
+  }
+  // Less pending than this record brought: the buffer went out meanwhile,
+  // with every record before this one.
+  if (pending < s.position - start) {
+    s.safe_end = start;
+    s.since_safe = 1;
+  }
+  if (s.due_ms == 0) s.due_ms = dpplog_now_ms() + kLogFlushDelayMs;
+}
+
+void reset_stream(int dpp) { g_streams[dpp] = StreamState{}; }
 
 void close_current_set() {
   close_dpp_files();
@@ -78,6 +192,7 @@ void open_dpp_file(int n, std::string_view base) {
   snprintf(file_path, sizeof file_path, "%s%.*s.%d", kDppLogDir, blen, base.data(), n);
   snprintf(link_path, sizeof link_path, "/var/log/external/%.*s.%d", blen, base.data(), n);
 
+  reset_stream(n);
   output_files[n] = confined_name(base) ? open_log_file(file_path) : nullptr;
   if (output_files[n] == nullptr) {
     printf("DPPDEBUG_MGR_ERR: Unable to Create %s file\n", file_path);
@@ -93,7 +208,6 @@ void open_dpp_file(int n, std::string_view base) {
   snprintf(filenames[n], name_size, "%.*s.%d", blen, base.data(), n);
   last_lineno[n] = 0;
   last_time[n] = 0;
-  g_position[n] = 0;
 
   // A link from an earlier set or an earlier run is replaced.
   fs_unlink(link_path);
@@ -109,32 +223,78 @@ void open_dpp_file(int n, std::string_view base) {
   }
 }
 
-// After each record: the newline, and the wrap. No truncation: later records
-// overwrite the oldest from the start, and the bytes beyond the write position
-// stay until overwritten.
-void end_record(int dpp, FILE* f) {
+// One record: its stamp when due, its text (written by `text`), its newline,
+// then the wrap. No truncation: later records overwrite the oldest from the
+// start, and the bytes beyond the write position stay until overwritten. The
+// buffer goes out before the rewind, so that a failed write is seen (the
+// rewind would clear the error) and the wrap follows what the file holds.
+template <typename WriteText>
+void write_record(int dpp, WriteText text) {
+  FILE* f = output_files[dpp];
+  const long start = g_streams[dpp].position;
+  const std::int32_t stamp_before = last_time[dpp];
+  stamp_if_due(dpp, f);
+  advance(dpp, text(f));
   if (fputc('\n', f) != EOF) advance(dpp, 1);
   last_lineno[dpp] += 1;
-  if (g_position[dpp] > kLogFileWrap) {
-    rewind(f);
-    g_position[dpp] = 0;
-    last_lineno[dpp] = 0;
+  settle(dpp, f, start, stamp_before);
+  StreamState& s = g_streams[dpp];
+  if (s.position > kLogFileWrap) {
+    if (fflush(f) != 0 || ferror(f)) write_failed(dpp, f);
+    if (s.position > kLogFileWrap) {
+      rewind(f);
+      s.position = s.safe_end = 0;
+      s.since_safe = 0;
+      s.due_ms = 0;
+      last_lineno[dpp] = 0;
+    }
   }
 }
 
 }  // namespace
 
 std::time_t (*dpplog_now)() = system_now;
+std::int64_t (*dpplog_now_ms)() = monotonic_ms;
+
+int alloc_dpp_files_tables(int dpps) {
+  const std::size_t entries = static_cast<std::size_t>(dpps) + 1;
+  g_dpps = dpps;
+  output_files = static_cast<FILE**>(calloc(entries, sizeof(FILE*)));
+  filenames = static_cast<char**>(calloc(entries, sizeof(char*)));
+  last_time = static_cast<std::int32_t*>(calloc(entries, sizeof(std::int32_t)));
+  last_lineno = static_cast<std::int32_t*>(calloc(entries, sizeof(std::int32_t)));
+  g_streams = static_cast<StreamState*>(calloc(entries, sizeof(StreamState)));
+  const bool all = output_files != nullptr && filenames != nullptr && last_time != nullptr &&
+                   last_lineno != nullptr && g_streams != nullptr;
+  if (!all) g_dpps = 0;  // no entry is used unless every table is there
+  return all ? 0 : -1;
+}
+
+void release_dpp_files_tables(void) {
+  close_dpp_files();
+  free(output_files);
+  free(filenames);
+  free(last_lineno);
+  free(last_time);
+  free(g_streams);
+  output_files = nullptr;
+  filenames = nullptr;
+  last_lineno = nullptr;
+  last_time = nullptr;
+  g_streams = nullptr;
+  g_dpps = 0;
+}
+
+bool dpp_has_log_file(int dpp) { return dpp >= 1 && dpp <= g_dpps && output_files[dpp] != nullptr; }
 
 void close_dpp_files(void) {
-  for (int n = 1; n <= num_dpps; ++n) {
-    // After a failed allocation some arrays were never made.
-    if (output_files != nullptr && output_files[n] != nullptr) {
+  for (int n = 1; n <= g_dpps; ++n) {
+    if (output_files[n] != nullptr) {
       fclose(output_files[n]);
       output_files[n] = nullptr;
-      g_position[n] = 0;
+      reset_stream(n);
     }
-    if (filenames != nullptr && filenames[n] != nullptr) {
+    if (filenames[n] != nullptr) {
       free(filenames[n]);
       filenames[n] = nullptr;
     }
@@ -143,26 +303,46 @@ void close_dpp_files(void) {
 
 extern "C" void fprintf_klaxo(int dpp, const char* format, ...) {
   if (!dpp_has_log_file(dpp)) return;
-  FILE* f = output_files[dpp];
-  stamp_if_due(dpp, f);
   va_list ap;
   va_start(ap, format);
-  advance(dpp, vfprintf(f, format, ap));
+  write_record(dpp, [&](FILE* f) { return vfprintf(f, format, ap); });
   va_end(ap);
-  end_record(dpp, f);
 }
 
 void write_dpp_record(int dpp, const char* text, std::size_t len) {
   if (!dpp_has_log_file(dpp)) return;
-  FILE* f = output_files[dpp];
-  stamp_if_due(dpp, f);
-  advance(dpp, static_cast<int>(fwrite(text, 1, len, f)));
-  end_record(dpp, f);
+  write_record(dpp, [&](FILE* f) { return static_cast<int>(fwrite(text, 1, len, f)); });
+}
+
+std::int64_t dpp_files_flush_due_ms(void) {
+  std::int64_t due = -1;
+  for (int n = 1; n <= g_dpps; ++n) {
+    const std::int64_t d = g_streams[n].due_ms;
+    if (d != 0 && (due < 0 || d < due)) due = d;
+  }
+  return due;
+}
+
+void flush_due_dpp_files(void) {
+  const std::int64_t now = dpplog_now_ms();
+  for (int n = 1; n <= g_dpps; ++n) {
+    StreamState& s = g_streams[n];
+    if (s.due_ms == 0 || s.due_ms > now) continue;
+    s.due_ms = 0;
+    FILE* f = output_files[n];
+    if (f == nullptr) continue;
+    if (fflush(f) != 0 || ferror(f)) {
+      write_failed(n, f);
+    } else {
+      s.safe_end = s.position;
+      s.since_safe = 0;
+    }
+  }
 }
 
 void set_output_file(const wire::SetDebugRequest& r) {
   if (r.on != 0 && output_filename != nullptr && r.name == output_filename) return;
   close_current_set();
   if (r.on == 0) return;
-  for (int n = 1; n <= num_dpps; ++n) open_dpp_file(n, r.name);
+  for (int n = 1; n <= g_dpps; ++n) open_dpp_file(n, r.name);
 }

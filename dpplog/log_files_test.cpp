@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "dpplog/manager.h"
-
 namespace {
 
 std::time_t fake_now = 1700000000;  // Tue Nov 14 22:13:20 2023 UTC
@@ -22,17 +20,13 @@ class LogFileTest : public ::testing::Test {
   void SetUp() override {
     setenv("TZ", "UTC", 1);
     tzset();
-    num_dpps = 1;
-    output_files = static_cast<FILE**>(calloc(2, sizeof(FILE*)));
-    filenames = static_cast<char**>(calloc(2, sizeof(char*)));
-    last_time = static_cast<std::int32_t*>(calloc(2, sizeof(std::int32_t)));
-    last_lineno = static_cast<std::int32_t*>(calloc(2, sizeof(std::int32_t)));
+    ASSERT_EQ(alloc_dpp_files_tables(1), 0);
     output_files[1] = file_ = tmpfile();
     fd_ = dup(fileno(file_));
     dpplog_now = [] { return fake_now; };
   }
   void TearDown() override {
-    release_dpp_tables();
+    release_dpp_files_tables();
     close(fd_);
   }
   std::string content() {
@@ -69,9 +63,9 @@ TEST_F(LogFileTest, TimeStampLinesFollowTheClock) {
   EXPECT_EQ(last_time[1], 1700000008);
   // Released, the file is closed with its buffer written out.
   fprintf_klaxo(1, "last");
-  release_dpp_tables();
+  release_dpp_files_tables();
   EXPECT_TRUE(content().ends_with("g\nlast\n"));
-  EXPECT_EQ(num_dpps, 0);
+  EXPECT_FALSE(dpp_has_log_file(1));
 }
 
 TEST_F(LogFileTest, PositionOfExactly2MiBDoesNotWrapOneByteMoreDoes) {

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "dpplog/log_files.h"
-#include "dpplog/manager.h"
+#include "dpplog/state.h"
 #include "platform/dbgfac.h"
 #include "wire/dpp_log_msg.h"
 

@@ -14,22 +14,6 @@
 #include "wire/opcodes.h"
 #include "xipc/xipc_comm.h"
 
-extern "C" {
-int num_dpps = 0;
-std::uint32_t plinder_dpps = 0;
-std::uint32_t active_dpps = 0;
-std::uint32_t dppmap = 0;
-std::uint32_t cur_flag = 0;
-std::uint32_t cur_filters[kDppLogCategories][4] = {};
-std::uint8_t debug_level = 6;
-int debug_q = 0;
-char* output_filename = nullptr;
-FILE** output_files = nullptr;
-char** filenames = nullptr;
-std::int32_t* last_time = nullptr;
-std::int32_t* last_lineno = nullptr;
-}
-
 namespace {
 
 struct ManagerOpcode {
@@ -109,23 +93,8 @@ extern "C" int init_koru_dbg_mgr(int handle, int xipc_fd) {
   card_id_get(&card);
   num_dpps = dpps_on_card(card);
 
-  const std::size_t entries = static_cast<std::size_t>(num_dpps) + 1;
-  output_files = static_cast<FILE**>(calloc(entries, sizeof(FILE*)));
-  if (output_files == nullptr) return -1;
-  filenames = static_cast<char**>(calloc(entries, sizeof(char*)));
-  if (filenames == nullptr) return -1;
-  last_time = static_cast<std::int32_t*>(calloc(entries, sizeof(std::int32_t)));
-  if (last_time == nullptr) return -1;
-  last_lineno = static_cast<std::int32_t*>(calloc(entries, sizeof(std::int32_t)));
-  if (last_lineno == nullptr) return -1;
-
+  if (alloc_dpp_files_tables(num_dpps) != 0) return -1;
   plinder_dpps = (1u << num_dpps) - 1;
-  for (int n = 0; n <= num_dpps; ++n) {
-    output_files[n] = nullptr;
-    filenames[n] = nullptr;
-    last_time[n] = 0;
-    last_lineno[n] = 0;
-  }
 
   check_flag_table();
   if (ensure_log_dir() != 0) return -1;
@@ -150,15 +119,7 @@ extern "C" int init_koru_dbg_mgr(int handle, int xipc_fd) {
 }
 
 void release_dpp_tables(void) {
-  close_dpp_files();
-  free(output_files);
-  free(filenames);
-  free(last_lineno);
-  free(last_time);
-  output_files = nullptr;
-  filenames = nullptr;
-  last_lineno = nullptr;
-  last_time = nullptr;
+  release_dpp_files_tables();
   // With no DPP left, every loop over the DPPs is empty: the intake finds no
   // log file and uses klaxo, and no flags go out.
   num_dpps = 0;
@@ -174,7 +135,3 @@ extern "C" int cleanup_koru(void) {
 }
 
 extern "C" std::uint32_t get_current_flags(void) { return cur_flag; }
-
-bool dpp_has_log_file(int dpp) {
-  return output_files != nullptr && dpp >= 1 && dpp <= num_dpps && output_files[dpp] != nullptr;
-}

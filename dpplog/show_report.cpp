@@ -4,7 +4,8 @@
 #include <cstdio>
 
 #include "dpplog/flag_table.h"
-#include "dpplog/manager.h"
+#include "dpplog/log_files.h"
+#include "dpplog/state.h"
 
 extern "C" {
 char show_buf[kShowBufSize];

@@ -2,9 +2,13 @@
 
 #include <sys/select.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 #include "dpplog/intake.h"
+#include "dpplog/log_files.h"
 #include "frame/frame.h"
 #include "frame/vesk_request.h"
 #include "platform/corvan.h"
@@ -20,6 +24,35 @@ bool add_fd(int fd, fd_set* set, int* nfds) {
   return true;
 }
 
+std::int64_t monotonic_ms() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
+}
+
+// Work that waits for a time rather than for a descriptor: records waiting in
+// the log files' buffers. Milliseconds until the first of it is due, or -1
+// when nothing waits (the wait then has no time-out).
+int due_in_ms() {
+  const std::int64_t due = dpp_files_flush_due_ms();
+  if (due < 0) return -1;
+  return static_cast<int>(std::clamp<std::int64_t>(due - monotonic_ms(), 0, kLogFlushDelayMs));
+}
+
+// select on `watched` until a descriptor is ready (ready then holds them).
+// A time-out is not a pass of the loop: it does what is due and waits again.
+// The result is select's, 0 or less ending the loop as before.
+int wait_ready(int nfds, const fd_set& watched, fd_set* ready) {
+  for (;;) {
+    *ready = watched;  // select overwrites the set it is given
+    const int ms = due_in_ms();
+    timeval limit{ms / 1000, (ms % 1000) * 1000};
+    const int n = select(nfds, ready, nullptr, nullptr, ms < 0 ? nullptr : &limit);
+    if (n != 0 || ms < 0) return n;
+    flush_due_dpp_files();
+  }
+}
+
 }  // namespace
 
 void runMainLoop(void) {
@@ -33,15 +66,16 @@ void runMainLoop(void) {
     // sd is read afresh on every pass: a rebind during the previous VESK
     // request is watched from this pass on.
     const int xipc = sd;
-    fd_set readable;
-    FD_ZERO(&readable);
+    fd_set watched;
+    FD_ZERO(&watched);
     int nfds = 0;
-    add_fd(handle, &readable, &nfds);
-    const bool watch_xipc = add_fd(xipc, &readable, &nfds);
+    add_fd(handle, &watched, &nfds);
+    const bool watch_xipc = add_fd(xipc, &watched, &nfds);
     const int stop = stopPipeFd();
-    const bool watch_stop = add_fd(stop, &readable, &nfds);
+    const bool watch_stop = add_fd(stop, &watched, &nfds);
 
-    if (select(nfds, &readable, nullptr, nullptr, nullptr) <= 0) {
+    fd_set readable;
+    if (wait_ready(nfds, watched, &readable) <= 0) {
       perror("select");
       break;
     }

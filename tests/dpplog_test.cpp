@@ -2,6 +2,7 @@
 // conversations of SET_DEBUG, show and DPP notifications with what each step
 // prints and the exact DppFlagMsg it sends, the intake of DPP datagrams into
 // the debug facility, and the per-DPP log files.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -591,6 +592,9 @@ TEST_F(LogTest, NoRecordIsLostOnTheWayOut) {
     set_debug(dpp_map(1, 0x1));
     set_debug(files(1));
     record(0, "last words");
+    // In the file soon, though no more records follow to fill the buffer.
+    EXPECT_TRUE(
+        client::wait_for([&] { return holds(file("dbg.1"), {"[DPP1] mem: last words"}); }, kWait));
     ASSERT_EQ(d().proc->signal(signo), 0);
     EXPECT_EQ(d().wait_exit(), status) << signo;
     EXPECT_TRUE(holds(file("dbg.1"), {"[DPP1] mem: last words"})) << signo;
@@ -604,6 +608,44 @@ TEST_F(LogTest, NoRecordIsLostOnTheWayOut) {
 
 // The zone of the notification, not the one the daemon started with, shapes
 // the time-stamp lines.
+// The card root on a small filesystem that fills up, then has room again.
+TEST_F(LogTest, AFullDiskLosesWholeRecordsAndSaysHowMany) {
+  client::TempDir root("dvk-fs-");
+  if (::system(("mount -t tmpfs -o size=64k tmpfs " + root.path + " 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "cannot mount a small tmpfs here";
+  std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(root.path.c_str(), MNT_DETACH); });
+  start(Options().set("DRAVIK_FS_ROOT", root.path));
+  set_debug(dpp_map(1, 0x1));
+  set_debug(files(1));
+  const std::string filler = root.path + "/filler";
+  ASSERT_EQ(::system(("head -c 40000 /dev/zero > " + filler).c_str()), 0);
+  const std::string pad(60, '.');
+  int sent = 0;
+  auto send = [&](int n) {
+    for (int end = sent + n; sent < end; ++sent) record(0, std::to_string(sent) + pad);
+  };
+  send(400);  // some 40 KB: more than the disk holds
+  EXPECT_TRUE(has(d().out(), "DPPDEBUG_MGR_ERR: DPP-1 log file dbg.1: write failed (No space"));
+  ::unlink(filler.c_str());
+  send(20);
+  std::size_t lost = 0;
+  const auto at = d().out().find("dbg.1: writing again; ");
+  ASSERT_NE(at, std::string::npos);
+  std::sscanf(d().out().c_str() + at, "dbg.1: writing again; %zu records were lost", &lost);
+  show();  // writes the buffer out
+  // Every line is a whole record or a stamp, and every record not counted lost is there.
+  std::size_t records = 0;
+  for (const auto& l : client::read_lines(root.path + "/cpp/plinder_dpp_logs/dbg.1")) {
+    if (l.starts_with("#### ")) continue;
+    ++records;
+    EXPECT_EQ(l, "[DPP1] mem: " +
+                     std::to_string(std::atoi(l.c_str() + std::min<std::size_t>(12, l.size()))) +
+                     pad);
+  }
+  EXPECT_GT(lost, 0u);
+  EXPECT_EQ(records + lost, static_cast<std::size_t>(sent));
+}
+
 TEST_F(LogTest, TimeStampsFollowTheNotifiedZone) {
   start(Options().set("TZ", "XYZ+3"));
   set_debug(dpp_map(1, 0x1));
