@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "dpplog/state.h"
+#include "platform/output.h"
 #include "wire/dpp_flag_msg.h"
 #include "xipc/xipc.h"
 #include "xipc/xipc_comm.h"
@@ -36,8 +37,9 @@ extern "C" void send_flag_to_dpps(std::uint32_t flags, std::uint32_t dpps) {
   for (int n = 1; n <= num_dpps; ++n) {
     if ((dpps & (1u << (n - 1))) == 0) continue;
     dpp_flag_addr.core = static_cast<std::uint16_t>(4 * (n - 1));
+    flush_output();
     if (xipc_sendto(fd_xipc, bytes.data(), bytes.size(), 0, &dpp_flag_addr, kXipcAddrSize) < 0) {
-      perror("send xipc message");
+      report_error("send xipc message");
     } else {
       printf("DPPDEBUG_MGR_INFO: Sending flag 0x%X level %d to DPP %d\n", flags, debug_level, n);
     }

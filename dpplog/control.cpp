@@ -12,6 +12,7 @@
 #include "dpplog/show_report.h"
 #include "dpplog/state.h"
 #include "platform/dbgfac.h"
+#include "platform/output.h"
 #include "wire/dpp_notify.h"
 #include "wire/set_debug_request.h"
 #include "wire/vesk_frame.h"
@@ -25,6 +26,7 @@ wire::Bytes payload_of(vesk_msg_t* msg) {
 }
 
 void reply(vesk_msg_t* msg, const void* payload, int len) {
+  flush_output();
   vesk_send(debug_q, wire::kReplyHeaderBytes.data(), 0, payload, len, 0, msg, 0);
 }
 

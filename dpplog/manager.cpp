@@ -10,6 +10,7 @@
 #include "platform/card.h"
 #include "platform/dbgfac.h"
 #include "platform/fs.h"
+#include "platform/output.h"
 #include "platform/vesk.h"
 #include "wire/opcodes.h"
 #include "xipc/xipc_comm.h"
@@ -80,7 +81,7 @@ void register_opcodes() {
   for (const ManagerOpcode& op : kManagerOpcodes) {
     const int word = vesk_options_get(debug_q, op.opcode);
     if (vesk_options_set(debug_q, op.opcode, static_cast<std::uint16_t>(word | 0x10)) < 0) {
-      perror(op.failure);
+      report_error(op.failure);
       exit(-1);
     }
   }
@@ -104,7 +105,7 @@ extern "C" int init_koru_dbg_mgr(int handle, int xipc_fd) {
 
   debug_q = handle;
   if (handle == -1) {
-    perror("vesk bind error");
+    report_error("vesk bind error");
     exit(-1);
   }
   register_opcodes();

@@ -36,8 +36,10 @@ int initSignalHandler(void);
 // Installs sb_sig_handler for SIGTERM and SIGHUP; exits with status 1 when it
 // cannot.
 void sb_install_sig_handler(void);
+// SIGTERM clears main_loop and wakes the loop; SIGHUP sends a heartbeat. Its
+// line is printed by sayPendingSignals.
 void sb_sig_handler(int signo);
-// Cleans up and exits with status -1; does not return.
+// Asks the loop to clean up and exit with status -1 (exitIfInterrupted).
 void sigint_handler(int signo);
 // Releases the VESK handle and the XIPC socket; returns.
 void cleanupAndExit(void);
@@ -45,9 +47,14 @@ void cleanupAndExit(void);
 int create_a_SAP(void);
 }
 
-// The descriptor that becomes readable once SIGTERM has asked the loop to
-// stop (-1 when it could not be made).
+// The descriptor that becomes readable once SIGTERM or SIGINT has asked the
+// loop to stop (-1 when it could not be made).
 int stopPipeFd(void);
+// Prints the lines the signal handlers noted ("dravik sent heartbeat").
+void sayPendingSignals(void);
+// After a SIGINT: prints what the handlers noted, cleans up and exits with
+// status -1. Returns when no SIGINT came.
+void exitIfInterrupted(void);
 
 // Binds SAP 930 into q again and registers it for opcode 922, after the log
 // manager's release took the handle with it. 0, or -1 with q at -1.

@@ -1,6 +1,4 @@
 // dravik: the debug-relay daemon of the service line card.
-#include <sys/stat.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,13 +24,6 @@ static void startWithoutLogManager(void) {
   debug_q = q;
 }
 
-// True when standard output is /dev/null itself.
-static bool stdout_is_null_device(void) {
-  struct stat out, null;
-  return fstat(1, &out) == 0 && stat("/dev/null", &null) == 0 && S_ISCHR(out.st_mode) &&
-         out.st_rdev == null.st_rdev;
-}
-
 int main(int argc, char** argv) {
   card_id = 0;
   card_id_get(&card_id);
@@ -49,10 +40,9 @@ int main(int argc, char** argv) {
     lc_mode = static_cast<std::uint8_t>(strtol(argv[3], nullptr, 10));
     h_b_period = static_cast<int>(strtol(argv[4], nullptr, 10));
     ha_support = 0;
-    // Unbuffered, so every line is out as soon as it is printed; output
-    // thrown away in /dev/null need not be written line by line.
-    if (!stdout_is_null_device()) setvbuf(stdout, nullptr, _IONBF, 0);
   }
+  // Standard output stays buffered: the loop writes it out in batches, and
+  // before anything is sent or written to standard error (platform/output.h).
 
   // Terminals and FIFOs given by operators may lose their reader at any time;
   // a write to one must fail, not end the daemon.

@@ -1,5 +1,6 @@
 #include "frame/main_loop.h"
 
+#include <stdio_ext.h>
 #include <sys/select.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "frame/frame.h"
 #include "frame/vesk_request.h"
 #include "platform/corvan.h"
+#include "platform/output.h"
 #include "xipc/xipc_comm.h"
 
 namespace {
@@ -30,26 +32,58 @@ std::int64_t monotonic_ms() {
   return std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
 }
 
-// Work that waits for a time rather than for a descriptor: records waiting in
-// the log files' buffers. Milliseconds until the first of it is due, or -1
-// when nothing waits (the wait then has no time-out).
+// Standard output is written out when its oldest unwritten line is 100 ms
+// old, and sooner once the daemon has had nothing to do for 5 ms: a busy
+// loop writes it in batches, an idle daemon's lines are out at once.
+constexpr std::int64_t kOutputDelayMs = 100;
+constexpr std::int64_t kOutputIdleMs = 5;
+// When standard output's oldest unwritten line is due; 0 when none waits.
+std::int64_t g_output_due = 0;
+
+// Work that waits for a time rather than for a descriptor: lines in standard
+// output's buffer and records in the log files' buffers. Milliseconds until
+// the first of it is due (0: now), or -1 when nothing waits. Looking costs no
+// system call.
 int due_in_ms() {
-  const std::int64_t due = dpp_files_flush_due_ms();
+  std::int64_t due = dpp_files_flush_due_ms();
+  if (__fpending(stdout) == 0) {
+    g_output_due = 0;
+  } else {
+    const std::int64_t now = monotonic_ms();
+    if (g_output_due == 0) g_output_due = now + kOutputDelayMs;
+    const std::int64_t out = std::min(g_output_due, now + kOutputIdleMs);
+    if (due < 0 || out < due) due = out;
+  }
   if (due < 0) return -1;
-  return static_cast<int>(std::clamp<std::int64_t>(due - monotonic_ms(), 0, kLogFlushDelayMs));
+  return static_cast<int>(std::clamp<std::int64_t>(due - monotonic_ms(), 0, kOutputDelayMs));
+}
+
+// After a time-out: the daemon was idle, or something is due.
+void write_out_what_is_due(bool idle) {
+  flush_due_dpp_files();
+  if (g_output_due != 0 && (idle || g_output_due <= monotonic_ms())) {
+    fflush(stdout);
+    g_output_due = 0;
+  }
 }
 
 // select on `watched` until a descriptor is ready (ready then holds them).
-// A time-out is not a pass of the loop: it does what is due and waits again.
-// The result is select's, 0 or less ending the loop as before.
+// What is due is written out first: a loop kept busy never times out. A
+// time-out is not a pass of the loop: it writes out what is due and waits
+// again. The result is select's, 0 or less ending the loop as before.
 int wait_ready(int nfds, const fd_set& watched, fd_set* ready) {
   for (;;) {
-    *ready = watched;  // select overwrites the set it is given
+    sayPendingSignals();
     const int ms = due_in_ms();
+    if (ms == 0) {
+      write_out_what_is_due(false);
+      continue;
+    }
+    *ready = watched;  // select overwrites the set it is given
     timeval limit{ms / 1000, (ms % 1000) * 1000};
     const int n = select(nfds, ready, nullptr, nullptr, ms < 0 ? nullptr : &limit);
     if (n != 0 || ms < 0) return n;
-    flush_due_dpp_files();
+    write_out_what_is_due(true);
   }
 }
 
@@ -59,7 +93,7 @@ void runMainLoop(void) {
   const int handle = q;  // the VESK handle never changes while the loop runs
   while (main_loop) {
     if (card_id != kCardSpawnedByCorvan) corvan_keep_alive(pm_desciptor, 0);
-    // One write on the unbuffered output, where puts would make two.
+    // Into standard output's buffer; it goes out with the next batch.
     static constexpr char kWaiting[] = "Waiting for a message...\n";
     fwrite(kWaiting, 1, sizeof kWaiting - 1, stdout);
 
@@ -75,8 +109,12 @@ void runMainLoop(void) {
     const bool watch_stop = add_fd(stop, &watched, &nfds);
 
     fd_set readable;
-    if (wait_ready(nfds, watched, &readable) <= 0) {
-      perror("select");
+    const int ready = wait_ready(nfds, watched, &readable);
+    // A signal that ended the wait says what it did before select's error.
+    exitIfInterrupted();
+    sayPendingSignals();
+    if (ready <= 0) {
+      report_error("select");
       break;
     }
     // A SIGTERM between the test of main_loop and the wait: it stops the loop

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "frame/frame.h"
+#include "platform/output.h"
 #include "platform/vesk.h"
 #include "portdebug/vty_map.h"
 #include "wire/be.h"
@@ -19,7 +20,7 @@ int create_a_SAP(void) {
   wire::put_u32(addr, 12, 77);
   q = vesk_bind(2, kDaemonSap, addr.data(), "RECV");
   if (q == -1) {
-    perror("Unable to run receiver");
+    report_error("Unable to run receiver");
     return -1;
   }
   printf("Bound to SAP: %d\n", kDaemonSap);
@@ -32,7 +33,7 @@ static int bindDaemonSap(void) {
   if (create_a_SAP() == -1) return -1;
   auto word = static_cast<std::uint16_t>(vesk_options_get(q, kOpcodeReleaseAll) | 16);
   if (vesk_options_set(q, kOpcodeReleaseAll, word) < 0) {
-    perror("vesk_register");
+    report_error("vesk_register");
     vesk_unbind(q, 0);
     q = -1;
     return -1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/output.h"
 #include "portdebug/cmd_table.h"
 #include "xipc/xipc.h"
 #include "xipc/xipc_addr.h"
@@ -58,6 +59,7 @@ int updateDebugFlagOnSibyte(std::uint32_t mask, std::uint32_t module, std::uint3
   dst.opcode = kXipcOpcodePortDebug;
   dst.length = static_cast<std::uint16_t>(datagram.size());
 
+  flush_output();
   if (xipc_sendto(sd, datagram.data(), datagram.size(), 0, &dst, kXipcAddrSize) == -1) {
     std::printf("%s : sendto failed, retval: %d\n", "updateDebugFlagOnSibyte", -1);
     return -1;

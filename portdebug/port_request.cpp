@@ -4,6 +4,7 @@
 #include <cstring>
 #include <span>
 
+#include "platform/output.h"
 #include "portdebug/cmd_table.h"
 #include "portdebug/flag_update.h"
 #include "portdebug/show.h"
@@ -77,6 +78,7 @@ int handlePortDebugRequest(int handle, vesk_msg_t* msg) {
     subscribe_or_release(request);
   }
 
+  flush_output();
   if (vesk_send(handle, wire::kReplyHeaderBytes.data(), 0, buf, static_cast<int>(sizeof buf), 0,
                 msg, 0) == -1)
     std::puts("Failed to send response");

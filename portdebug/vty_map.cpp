@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/output.h"
 #include "portdebug/flag_update.h"
 
 VTYmapElement cmdVTYmap[kVtyMapRows];
@@ -63,7 +64,7 @@ int storeInMap(std::uint32_t mask, std::uint32_t module, const char* term, std::
   // opened is reported as such even when the map is full.
   int fd = open_terminal(term);
   if (fd < 0) {
-    std::perror("open vty failed");
+    report_error("open vty failed");
     return -1;
   }
   if (free_index < 0) {

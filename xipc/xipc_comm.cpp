@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/output.h"
 #include "xipc/xipc.h"
 
 extern "C" {
@@ -15,7 +16,7 @@ int initXIPCcomm(std::uint16_t port) {
   puts("Init XIPC...");
   if (sd == -1) {
     puts("Failed to create socket");
-    perror("CreateSock");
+    report_error("CreateSock");
     return -1;
   }
   printf("Created socket : %d\n", sd);
@@ -27,7 +28,7 @@ int initXIPCcomm(std::uint16_t port) {
   int rc = xipc_bind(sd, &self, kXipcAddrSize);
   if (rc != 0) {
     // The new socket stays in sd, unbound; the main loop still watches it.
-    perror("initXIPCcomm");
+    report_error("initXIPCcomm");
     printf("retVal: %d\n", rc);
     return -1;
   }
