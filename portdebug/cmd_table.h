@@ -10,7 +10,7 @@
 // first conversion receives the one-based port. Most formats hold exactly one
 // "%d"; the fenk formats hold "%d %x %x %d" (fenk
 // number, initiator FC id, target FC id, DPP; see fenk_filter_type). Every format is called with
-// the listing arguments (port, 0u, 0u, 0): see kListingArgs below.
+// the listing arguments (port, 0u, 0u, 0): see listing_conversions_ok below.
 #pragma once
 
 #include <cstddef>
