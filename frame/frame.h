@@ -54,4 +54,3 @@ int stopPipeFd(void);
 int rebindAfterManagerRelease(void);
 
 constexpr int kCardSpawnedByCorvan = 163;
-constexpr int kDaemonSap = 930;
