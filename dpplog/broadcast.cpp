@@ -28,7 +28,7 @@ extern "C" void send_flag_to_dpps(std::uint32_t flags, std::uint32_t dpps) {
   if (dpp_flag_addr.module == 0) {
     puts("DPPDEBUG_MGR_DBG: Initializing xipc address");
     dpp_flag_addr.module = kXipcModuleDppLog;
-    dpp_flag_addr.opcode = kXipcOpcodeDppLogFlags;
+    dpp_flag_addr.opcode = kXipcOpcodeDppLog;
     dpp_flag_addr.length = static_cast<std::uint16_t>(wire::dpp_flag::kSize);
   }
 

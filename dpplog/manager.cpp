@@ -80,7 +80,8 @@ int ensure_log_dir() {
 void register_opcodes() {
   for (const ManagerOpcode& op : kManagerOpcodes) {
     const int word = vesk_options_get(debug_q, op.opcode);
-    if (vesk_options_set(debug_q, op.opcode, static_cast<std::uint16_t>(word | 0x10)) < 0) {
+    if (vesk_options_set(debug_q, op.opcode, static_cast<std::uint16_t>(word | VESK_OPT_REGISTER)) <
+        0) {
       report_error(op.failure);
       exit(-1);
     }

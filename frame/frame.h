@@ -61,4 +61,3 @@ void exitIfInterrupted(void);
 int rebindAfterManagerRelease(void);
 
 constexpr int kCardSpawnedByCorvan = 163;
-constexpr int kDaemonSap = 930;

@@ -31,7 +31,8 @@ int create_a_SAP(void) {
 // a handle that could not be registered is released at once.
 static int bindDaemonSap(void) {
   if (create_a_SAP() == -1) return -1;
-  auto word = static_cast<std::uint16_t>(vesk_options_get(q, kOpcodeReleaseAll) | 16);
+  auto word =
+      static_cast<std::uint16_t>(vesk_options_get(q, kOpcodeReleaseAll) | VESK_OPT_REGISTER);
   if (vesk_options_set(q, kOpcodeReleaseAll, word) < 0) {
     report_error("vesk_register");
     vesk_unbind(q, 0);

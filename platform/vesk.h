@@ -8,6 +8,8 @@
 #include <cstdint>
 
 constexpr int VESK_MAX_PAYLOAD = 16384;
+// The bit of an option word that registers a handle for the word's opcode.
+constexpr std::uint16_t VESK_OPT_REGISTER = 0x10;
 
 // One received message. Owned by the caller (it lives in the receiving
 // function's frame) and valid until vesk_drop. The payload buffer is one byte
@@ -29,8 +31,8 @@ extern "C" {
 // Binds SAP `sap` and returns its handle, or -1 with errno.
 int vesk_bind(int type, int sap, const void* addr, const char* name);
 
-// The 16-bit option word of (handle, opcode); 0 until set. Bit 0x10 registers
-// the handle for the opcode.
+// The 16-bit option word of (handle, opcode); 0 until set. VESK_OPT_REGISTER
+// registers the handle for the opcode.
 int vesk_options_get(int handle, std::uint32_t opcode);
 // Sets the option word; negative on failure.
 int vesk_options_set(int handle, std::uint32_t opcode, std::uint16_t word);

@@ -1,5 +1,7 @@
 #include "portdebug/cmd_table.h"
 
+#include "wire/debug_request.h"
+
 // The rows are listed in id order; the order matters to the listing, which
 // takes the first row in index order that fits a subscription's bits.
 constexpr CmdMaskEntry cmdMaskTable[kCmdMaskTableRows] = {
@@ -168,9 +170,9 @@ static_assert(command_rows_complete());
 
 // The fenk formats are the rows of the commands that carry a fenk filter.
 constexpr bool fenk_rows_match_filters() {
-  for (std::uint32_t id = 0; id < kCmdMaskTableRows; ++id) {
+  for (std::int32_t id = 0; id < static_cast<std::int32_t>(kCmdMaskTableRows); ++id) {
     const char* f = cmdMaskTable[id].format;
-    if ((f != nullptr && count_conversions(f) == 4) != (fenk_filter_type(id) != 0)) return false;
+    if ((f != nullptr && count_conversions(f) == 4) != wire::is_fenk_command(id)) return false;
   }
   return true;
 }

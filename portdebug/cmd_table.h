@@ -9,8 +9,8 @@
 // A row's `format` is what the listing prints for it: a printf format whose
 // first conversion receives the one-based port. Most formats hold exactly one
 // "%d"; the fenk formats hold "%d %x %x %d" (fenk
-// number, initiator FC id, target FC id, DPP; see fenk_filter_type). Every format is called with
-// the listing arguments (port, 0u, 0u, 0): see kListingArgs below.
+// number, initiator FC id, target FC id, DPP; see wire::is_fenk_command). Every format is called
+// with the listing arguments (port, 0u, 0u, 0): see listing_conversions_ok below.
 #pragma once
 
 #include <cstddef>
@@ -39,18 +39,6 @@ inline constexpr std::int32_t show_command = 126;
 // True for the ids that name a command (1 to 123): the only ids whose rows a
 // request may subscribe to or release.
 constexpr bool names_debug_command(std::int32_t id) { return id >= 1 && id <= 123; }
-
-// The fenk filter type a command's flag update carries: 1 for id 92 (an
-// initiator-target nexus), 2 for 99-102 (lrtp), 3 for 109-110 (comp), 4 for
-// 111-120 (accel); 0 for every other id, whose commands carry no fenk. The
-// rows of exactly these ids have the four-conversion fenk formats.
-constexpr std::uint32_t fenk_filter_type(std::uint32_t id) {
-  if (id == 92) return 1;
-  if (id >= 99 && id <= 102) return 2;
-  if (id == 109 || id == 110) return 3;
-  if (id >= 111 && id <= 120) return 4;
-  return 0;
-}
 
 // Port numbers are kept zero-based and shown one-based: returns port + 1.
 std::int32_t dravik_core_num_to_print(std::uint32_t port);

@@ -23,10 +23,8 @@ void copy_fenk(const wire::DebugRequest& request, wire::FlagUpdateMsg& msg, std:
 
 void getParameterFromRequest(const wire::DebugRequest& request, wire::FlagUpdateMsg& msg) {
   msg.sess_type = 0;
-  // Compared unsigned, as the DPP side numbers its commands: a negative id is
-  // a very large one and carries no filter.
-  const auto id = static_cast<std::uint32_t>(request.commandID);
-  if (id == 25 || id == 33) {
+  const std::int32_t id = request.commandID;
+  if (wire::carries_names(id)) {
     if (request.init[0] != '\0' && request.tgt[0] != '\0') {
       std::printf("%s: Get parameter init %s, tgt %s\n", "getParameterFromRequest", request.init,
                   request.tgt);
@@ -35,7 +33,7 @@ void getParameterFromRequest(const wire::DebugRequest& request, wire::FlagUpdate
       std::copy_n(request.init, msg.init.size(), msg.init.begin());
       std::copy_n(request.tgt, msg.tgt.size(), msg.tgt.begin());
     }
-  } else if (const std::uint32_t type = fenk_filter_type(id); type != 0) {
+  } else if (const std::uint32_t type = wire::fenk_filter_type(id); type != 0) {
     copy_fenk(request, msg, type);
     if (type == 2)
       std::printf("%s sess_type: %d type: %d QIT: [%d 0x%x 0x%x]\n", "getParameterFromRequest", 2,

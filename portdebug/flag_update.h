@@ -20,7 +20,7 @@ int updateDebugFlagOnSibyte(std::uint32_t mask, std::uint32_t module, std::uint3
 
 // Sets msg's sess_type and filter from the request's command id:
 //   25, 33 with both names non-empty: sess_type 1 and the two 256-byte names;
-//   a fenk command: sess_type 2, type fenk_filter_type(id), fenk, init_fcid
+//   a fenk command: sess_type 2, type wire::fenk_filter_type(id), fenk, init_fcid
 //   and targ_fcid (type 2 also prints a diagnostic line);
 //   any other id (negative ids included): sess_type 0, no filter.
 void getParameterFromRequest(const wire::DebugRequest& request, wire::FlagUpdateMsg& msg);

@@ -55,8 +55,8 @@ void write_command(FILE* stream, const char* format, std::int32_t port) {
   std::fprintf(stream, format, port, kUnknownFcId, kUnknownFcId, kUnknownDpp);
 }
 
-// Formats one piece into tmp (kPieceSize bytes) and returns the number of
-// characters stored: the text is cut to 99 characters, as the bound cuts it.
+// The number of characters a piece's snprintf into tmp (kPieceSize bytes)
+// stored, given its result: cut to 99, as the bound cuts it; 0 on an error.
 std::size_t stored_length(int ret) {
   if (ret < 0) return 0;
   return std::min(static_cast<std::size_t>(ret), kPieceSize - 1);

@@ -6,19 +6,7 @@
 # Benchmark micro-benchmark of the intake's hot functions instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
-[ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
-need=()
-for pkg in libbenchmark-dev gnuplot-nox rsyslog; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-done
-if [ "${#need[@]}" -gt 0 ]; then
-  ${sudo_cmd:-} apt-get update -q || true
-  for pkg in "${need[@]}"; do # one at a time: rsyslog may be missing and is optional
-    DEBIAN_FRONTEND=noninteractive ${sudo_cmd:-} apt-get install -y -q --no-install-recommends \
-      "$pkg" || echo "note: $pkg could not be installed"
-  done
-fi
+bash scripts/deps.sh bench
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVIK_BENCH=ON >/dev/null
 cmake --build build-bench -j 2 --target dravik dravikctl dppsim intake_bench e2e_tool alloc_count
 if [ "${1:-}" = "--micro" ]; then

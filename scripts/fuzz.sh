@@ -6,14 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
-bash scripts/deps.sh
-need=()
-for pkg in clang libclang-rt-dev; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
-if [ "${#need[@]}" -gt 0 ]; then
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
-  ${sudo_cmd:-} apt-get update -q
-  DEBIAN_FRONTEND=noninteractive ${sudo_cmd:-} apt-get install -y -q "${need[@]}"
-fi
+bash scripts/deps.sh fuzz
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDRAVIK_FUZZ=ON \
   -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build-fuzz -j 2 --target wire_fuzz request_fuzz sequence_fuzz

@@ -3,11 +3,7 @@
 # error ends the daemon with status 10, which fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
-dpkg -s valgrind >/dev/null 2>&1 || {
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
-  ${sudo_cmd:-} apt-get update -q && ${sudo_cmd:-} apt-get install -y -q valgrind
-}
+bash scripts/deps.sh memcheck
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j 2 --target dravik
 log=$(mktemp /tmp/dravik-memcheck.XXXXXX)

@@ -50,7 +50,7 @@ TEST_F(FrameTest, StartsBindsRegistersFor922AndWaits) {
   }
 }
 
-TEST(FrameStartup, EachFailingStepHasItsMessageAndStatus) {
+TEST_F(FrameTest, EachFailingStepHasItsMessageAndStatus) {
   const std::string bound = "Bound to SAP: 930\n", init = bound + "Init XIPC...\n";
   const struct {
     const char *fail, *err;
@@ -74,7 +74,7 @@ TEST(FrameStartup, EachFailingStepHasItsMessageAndStatus) {
   }
 }
 
-TEST(FrameCard163, NoArgumentsHandshakeManagerMessagesAndNoHeartbeat) {
+TEST_F(FrameTest, NoArgumentsHandshakeManagerMessagesAndNoHeartbeat) {
   Daemon d(Options().card("163").with_args({}));
   ASSERT_TRUE(d.shaken());
   const std::uint32_t corvan = wire::vesk_frame::kFlagCorvan;
@@ -93,7 +93,7 @@ TEST(FrameCard163, NoArgumentsHandshakeManagerMessagesAndNoHeartbeat) {
   EXPECT_TRUE(out.ends_with("VESK Opcode:1\n" + kReadyLine + kCleanup)) << out;
 }
 
-TEST(FrameSignals, HeartbeatPerPassAndOnHangup) {
+TEST_F(FrameTest, HeartbeatPerPassAndOnHangup) {
   Daemon d(Options().with_args({"4242", "0", "0", "100", "x"}));
   ASSERT_TRUE(d.idle(1));
   for (int i = 0; i < 2; ++i) ASSERT_EQ(client::send_unbound(d.p, kSap, 922, {}), 0);
@@ -111,7 +111,7 @@ TEST(FrameSignals, HeartbeatPerPassAndOnHangup) {
 // A SIGTERM that comes after the loop tested its flag and before it waits
 // still ends it: here the daemon is held writing its ready line to a full
 // pipe when the signal comes.
-TEST(FrameSignals, ATermBeforeTheWaitIsNotLost) {
+TEST_F(FrameTest, ATermBeforeTheWaitIsNotLost) {
   std::string fifo, text;
   client::Fd out;
   Daemon d({}, [&](const client::PlatformDir& p) {
@@ -146,7 +146,7 @@ TEST(FrameSignals, ATermBeforeTheWaitIsNotLost) {
   ::unlink(fifo.c_str());  // what the daemon wrote is read here, not from the file
 }
 
-TEST(FrameLoop, VeskGoesFirstAndAnotherModuleEndsTheLoop) {
+TEST_F(FrameTest, VeskGoesFirstAndAnotherModuleEndsTheLoop) {
   Daemon d;
   ASSERT_TRUE(d.idle(1));
   // Stopped, the daemon cannot take either one before both are queued.
@@ -166,7 +166,7 @@ TEST(FrameLoop, VeskGoesFirstAndAnotherModuleEndsTheLoop) {
 
 // A failed receive ends the loop: the VESK error number, or the byte count of
 // the XIPC receive, is printed, and the daemon cleans up and returns 0.
-TEST(FrameLoop, AFailedReceiveEndsTheLoop) {
+TEST_F(FrameTest, AFailedReceiveEndsTheLoop) {
   for (std::string op : {"vesk_recv", "xipc_recvfrom"}) {
     Daemon d(Options().fail(op));
     ASSERT_TRUE(d.idle(1));

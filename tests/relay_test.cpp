@@ -63,10 +63,12 @@ std::string masked(std::string s) {
   return s;
 }
 
-// One request of a conversation: what it prints (after the request's own
-// lines, which a command prints first), the updates the DPP cores get (core,
-// message) in order, and the text of its 5000-byte reply.
+// One request of a conversation: the behaviour it shows (empty: the one of
+// the step before), what it prints (after the request's own lines, which a
+// command prints first), the updates the DPP cores get (core, message) in
+// order, and the text of its 5000-byte reply.
 struct Step {
+  std::string what;
   Buf request;
   std::string printed;
   std::vector<std::pair<int, Buf>> sent = {};
@@ -105,14 +107,16 @@ class RelayTest : public DaemonTest {
   // A refused request prints no request lines: its step's text starts with
   // the handler's name. A listing (126) prints none either.
   void converse(const std::vector<Step>& steps) {
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-      const auto r = wire::decode_debug_request(steps[i].request);
-      const bool own = r.commandID != 126 && !steps[i].printed.starts_with("processVESKreq");
-      EXPECT_EQ(relay(steps[i].request), steps[i].reply) << "step " << i;
+    std::string what;
+    for (const Step& s : steps) {
+      what = s.what.empty() ? what : s.what;
+      SCOPED_TRACE(what);
+      const auto r = wire::decode_debug_request(s.request);
+      const bool own = r.commandID != 126 && !s.printed.starts_with("processVESKreq");
+      EXPECT_EQ(relay(s.request), s.reply);
       EXPECT_EQ(masked(last()),
-                (own ? req(r.port, r.commandID, r.noFlag, r.term) : "") + steps[i].printed)
-          << "step " << i;
-      EXPECT_TRUE(updates(steps[i].sent)) << "step " << i;
+                (own ? req(r.port, r.commandID, r.noFlag, r.term) : "") + s.printed);
+      EXPECT_TRUE(updates(s.sent));
     }
   }
   // The descriptors the daemon holds open on path (all of them when path is empty).
@@ -135,35 +139,32 @@ TEST_F(RelayTest, TwoTerminalsSubscribeMergeAndLetGo) {
   touch(a), touch(b);
   auto release = make(2, 0, true, b);
   release.noFlag = 0xFF;  // any non-zero noFlag lets go
+  // clang-format off
   converse({
-      // A new row lands at the top; the same key merges; another module is
-      // another row; the on-update carries the command's whole mask.
-      {on(2, 0, a), row(99, 0x1, 55, 0, a), {{0, flag(kOn, 0x1, 55)}}},
-      {on(4, 0, a), row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x4, 55)}}},
-      {on(41, 0, a), row(98, 0x2, 77, 0, a) + row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x2, 77)}}},
-      {on(42, 0, a), row(98, 0x6, 77, 0, a) + row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x6, 77)}}},
-      // Another terminal asks for bits the first holds: a row of its own.
-      {on(2, 0, b),
+      {"a new row lands at the top",
+       on(2, 0, a), row(99, 0x1, 55, 0, a), {{0, flag(kOn, 0x1, 55)}}},
+      {"the same key merges", on(4, 0, a), row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x4, 55)}}},
+      {"another module is another row",
+       on(41, 0, a), row(98, 0x2, 77, 0, a) + row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x2, 77)}}},
+      {"the on-update carries the command's whole mask",
+       on(42, 0, a), row(98, 0x6, 77, 0, a) + row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x6, 77)}}},
+      {"another terminal asking for bits the first holds gets a row of its own", on(2, 0, b),
        row(97, 0x1, 55, 0, b) + row(98, 0x6, 77, 0, a) + row(99, 0x5, 55, 0, a),
        {{0, flag(kOn, 0x1, 55)}}},
-      // The last row of module 55 on port 0 (99) alone decides: 0x1 goes off
-      // although b's row 97 holds it.
-      {off(2, 0, a),
-       row(97, 0x1, 55, 0, b) + row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
+      {"the last row of a module and port alone decides: 0x1 goes off though row 97 holds it",
+       off(2, 0, a), row(97, 0x1, 55, 0, b) + row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
        {{0, flag(kOff, 0x1, 55)}}},
-      {wire::encode_debug_request(release),
-       row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
-       {{0, flag(kOff, 0x1, 55)}}},
-      // A terminal without a row: the bits the last row lacks go off.
-      {off(22, 0, b),
-       row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a),
-       {{0, flag(kOff, 0x80000000, 55)}}},
-      {off(4, 0, b), row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a)},
-      // Part of a multi-bit row, then the rest.
-      {off(41, 0, a), row(98, 0x4, 77, 0, a) + row(99, 0x4, 55, 0, a), {{0, flag(kOff, 0x2, 77)}}},
-      {off(42, 0, a), row(99, 0x4, 55, 0, a), {{0, flag(kOff, 0x6, 77)}}},
-      {off(4, 0, a), "", {{0, flag(kOff, 0x4, 55)}}},
+      {"any non-zero noFlag lets go", wire::encode_debug_request(release),
+       row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a), {{0, flag(kOff, 0x1, 55)}}},
+      {"a terminal without a row: the bits the last row lacks go off", off(22, 0, b),
+       row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a), {{0, flag(kOff, 0x80000000, 55)}}},
+      {"", off(4, 0, b), row(98, 0x6, 77, 0, a) + row(99, 0x4, 55, 0, a)},
+      {"part of a multi-bit row goes off",
+       off(41, 0, a), row(98, 0x4, 77, 0, a) + row(99, 0x4, 55, 0, a), {{0, flag(kOff, 0x2, 77)}}},
+      {"then the rest of it", off(42, 0, a), row(99, 0x4, 55, 0, a), {{0, flag(kOff, 0x6, 77)}}},
+      {"the last row goes", off(4, 0, a), "", {{0, flag(kOff, 0x4, 55)}}},
   });
+  // clang-format on
   EXPECT_TRUE(fds(a).empty() && fds(b).empty());
   relay(on(2, 5, a));  // the port is the core; the map names the descriptor open on a
   EXPECT_EQ(last(), req(5, 2, 0, a) + "Index: 99   mask: 1   module: 55   Port: 5  VTY: " + a +
@@ -184,26 +185,26 @@ TEST_F(RelayTest, RequestsThatNameNoCommandOrNoTerminalThatFits) {
   std::fill_n(unterminated.begin() + wire::debug_request::kTerm, wire::debug_request::kTermSize,
               'x');
   unterminated[wire::debug_request::kInit] = 'y';
+  // clang-format off
   std::vector<Step> steps = {
-      {on(2, 0, fits), one_row, {{0, flag(kOn, 0x1, 55)}}},  // 99 characters fit a row
-      // 100 characters or more: never stored nor kept open, and said so; the
-      // update still goes out.
-      {on(4, 0, longer), too_long + one_row, {{0, flag(kOn, 0x4, 55)}}},
-      {off(4, 0, longest), one_row, {{0, flag(kOff, 0x4, 55)}}},
-      // In the reply, a piece longer than 99 characters is cut to 99.
-      {show(dir() + "/no/tty"),
-       one_row,
-       {},
-       "      vty(" + fits.substr(0, 89) + "\tdebug nivo ipstack eth port 1\n"},
-      {unterminated, "processVESKreq: terminal path too long, request ignored\n" + one_row},
-      // A short request reads zero-padded: command 2, port 0, an empty path.
-      {Buf{0, 0, 0, 2}, one_row, {{0, flag(kOn, 0x1, 55)}}},
+      {"99 characters fit a row", on(2, 0, fits), one_row, {{0, flag(kOn, 0x1, 55)}}},
+      {"a terminal of 100 characters or more is neither stored nor kept open, the update goes out",
+       on(4, 0, longer), too_long + one_row, {{0, flag(kOn, 0x4, 55)}}},
+      {"", off(4, 0, longest), one_row, {{0, flag(kOff, 0x4, 55)}}},
+      {"in the reply, a piece longer than 99 characters is cut to 99", show(dir() + "/no/tty"),
+       one_row, {}, "      vty(" + fits.substr(0, 89) + "\tdebug nivo ipstack eth port 1\n"},
+      {"a terminal field without a NUL is refused", unterminated,
+       "processVESKreq: terminal path too long, request ignored\n" + one_row},
+      {"a short request reads zero-padded: command 2, port 0, an empty path",
+       Buf{0, 0, 0, 2}, one_row, {{0, flag(kOn, 0x1, 55)}}},
   };
+  // clang-format on
   for (std::int32_t id : {0, 124, 125, -1, 127, 1000, INT32_MIN})
     for (const Buf& r : {wire::encode_debug_request(make(id, 0, false, dir() + "/t")),
                          wire::encode_debug_request(make(id, 0, true, fits))})
-      steps.push_back({r, "processVESKreq: CommandID " + std::to_string(id) +
-                              " names no debug command, ignored\n" + one_row});
+      steps.push_back({"command id " + std::to_string(id) + " names no command", r,
+                       "processVESKreq: CommandID " + std::to_string(id) +
+                           " names no debug command, ignored\n" + one_row});
   const std::size_t open = fds().size();
   converse(steps);
   EXPECT_EQ(fds().size(), open + 1);  // the one row's terminal
@@ -224,17 +225,18 @@ TEST_F(RelayTest, FullMapRefusesNewTerminalsListsIntoTheReplyAndReleasesAll) {
   for (int i = 0; i < 100; ++i) full += row(i, 0xFFFFFFFF, 55, 2, t[99 - i]);
   ASSERT_EQ(masked(last()), req(2, 1, 0, t[99]) + full);  // the mask of "all" shows as -1
   const std::size_t open = fds().size();
+  // clang-format off
   converse({
-      // A new terminal that opens is refused, its handle closed again; one
-      // that cannot be opened says so instead. The update goes out.
-      {on(2, 2, t[100]), "VTYmapElement array full\n" + full, {{2, flag(kOn, 0x1, 55)}}},
-      {on(2, 2, dir() + "/absent"), full, {{2, flag(kOn, 0x1, 55)}}},
-      // An existing key still merges.
-      {off(3, 2, t[0]),
+      {"a new terminal is refused and closed again, the update goes out",
+       on(2, 2, t[100]), "VTYmapElement array full\n" + full, {{2, flag(kOn, 0x1, 55)}}},
+      {"a terminal that cannot be opened says so instead",
+       on(2, 2, dir() + "/absent"), full, {{2, flag(kOn, 0x1, 55)}}},
+      {"an existing key still merges", off(3, 2, t[0]),
        full.substr(0, full.rfind("Index")) + row(99, 0xFFFFFFFD, 55, 2, t[0]),
        {{2, flag(kOff, 0x2, 55)}}},
-      {on(3, 2, t[0]), full, {{2, flag(kOn, 0x2, 55)}}},
+      {"", on(3, 2, t[0]), full, {{2, flag(kOn, 0x2, 55)}}},
   });
+  // clang-format on
   EXPECT_EQ(fds().size(), open);
   // The listing into the reply: rows in index order, stopping at the last
   // piece that fits with the NUL.

@@ -38,10 +38,20 @@ static_assert(kTgt + kNameSize == kSize);
 static_assert(kTargFcid + 4 <= kInit + kNameSize);
 }  // namespace debug_request
 
-// True for the command ids whose requests carry a fenk number and FC ids.
-constexpr bool is_fenk_command(std::int32_t id) {
-  return id == 92 || (id >= 99 && id <= 102) || (id >= 109 && id <= 120);
+// The fenk filter type of a command id, which its flag update carries: 1 for
+// id 92 (an initiator-target nexus), 2 for 99-102 (lrtp), 3 for 109-110
+// (comp), 4 for 111-120 (accel); 0 for every other id.
+constexpr std::uint32_t fenk_filter_type(std::int32_t id) {
+  if (id == 92) return 1;
+  if (id >= 99 && id <= 102) return 2;
+  if (id == 109 || id == 110) return 3;
+  if (id >= 111 && id <= 120) return 4;
+  return 0;
 }
+// True for the command ids whose requests carry a fenk number and FC ids.
+constexpr bool is_fenk_command(std::int32_t id) { return fenk_filter_type(id) != 0; }
+// True for the command ids whose requests carry an initiator and a target name.
+constexpr bool carries_names(std::int32_t id) { return id == 25 || id == 33; }
 
 struct DebugRequest {
   std::int32_t commandID = 0;

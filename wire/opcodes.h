@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// The daemon's VESK service access point: every request below goes to it.
+constexpr int kDaemonSap = 930;
+
 constexpr std::uint32_t kOpcodeReleaseAll = 922;        // release every subscription
 constexpr std::uint32_t kOpcodeRebindXipc = 6111;       // rebind the XIPC socket
 constexpr std::uint32_t kOpcodeTimezone = 3102;         // time-zone notification

@@ -63,7 +63,7 @@ void check_layout(const char* name, const T& value, Enc enc, Dec dec, const Buf&
 
 // --- be.h -----------------------------------------------------------------
 
-TEST(BigEndianTest, FieldsAreBigEndianAndNothingOutsideTheBufferIsTouched) {
+TEST(WireTest, FieldsAreBigEndianAndNothingOutsideTheBufferIsTouched) {
   Buf backing(12, 0xEE);  // a guard region after the span proves nothing is written past it
   MutBytes m(backing.data(), 8);
   put_u16(m, 0, 0x1234);
@@ -87,7 +87,7 @@ TEST(BigEndianTest, FieldsAreBigEndianAndNothingOutsideTheBufferIsTouched) {
 
 // --- frames and addresses -------------------------------------------------------
 
-TEST(FrameTest, VeskFramesAndTheXipcAddress) {
+TEST(WireTest, VeskFramesAndTheXipcAddress) {
   VeskRequestFrame q{5000, vesk_frame::kFlagCorvan, 0xA1B2C3D4, {7, 8}};
   check_layout("request", q, encode_vesk_request, decode_vesk_request,
                {0, 0, 0x13, 0x88, 0, 0, 0, 2, 0xA1, 0xB2, 0xC3, 0xD4, 7, 8}, false);
@@ -110,7 +110,7 @@ TEST(FrameTest, VeskFramesAndTheXipcAddress) {
 
 // --- requests to the daemon -------------------------------------------------------
 
-TEST(RequestTest, DebugRequestWithNamesOrWithTheFenkView) {
+TEST(WireTest, DebugRequestWithNamesOrWithTheFenkView) {
   DebugRequest r{.commandID = 25, .port = 5, .noFlag = 1, .term = "/dev/pts/3"};
   std::strcpy(r.init, "iqn.init"), std::strcpy(r.tgt, "iqn.tgt");
   check_layout("DebugRequest", r, encode_debug_request, decode_debug_request,
@@ -131,7 +131,7 @@ TEST(RequestTest, DebugRequestWithNamesOrWithTheFenkView) {
                   {368, text("iqn.tgt")}}));
 }
 
-TEST(RequestTest, SetDebugReadsBytesFourToSevenByType) {
+TEST(WireTest, SetDebugReadsBytesFourToSevenByType) {
   // The mask and the level are not part of this type.
   SetDebugRequest r{.type = kSetDebugCategories, .on = 1, .flag = 5, .name = "/dev/pts/1"};
   r.dpp_mask = 0xFFFFFFFF, r.level = 0xFF, r.filters = {1, 2, 3, 0xA0B0C0D0};
@@ -159,7 +159,7 @@ TEST(RequestTest, SetDebugReadsBytesFourToSevenByType) {
   EXPECT_EQ(decode_set_debug(Buf{4, 1, 1, 0, 9}).dpp_mask, 0u);  // word not wholly inside
 }
 
-TEST(RequestTest, DppNotifications) {
+TEST(WireTest, DppNotifications) {
   EXPECT_EQ(encode_dpp_index(3), (Buf{0, 0, 0, 3}));
   EXPECT_EQ(decode_dpp_index(Buf{0, 0, 1, 2}), 0x102u);
 
@@ -175,7 +175,7 @@ TEST(RequestTest, DppNotifications) {
 
 // --- messages to and from the DPPs ----------------------------------------------
 
-TEST(DppMessageTest, FlagUpdateInItsThreeSessionViews) {
+TEST(WireTest, FlagUpdateInItsThreeSessionViews) {
   FlagUpdateMsg m{.op = kFlagOpOff, .mask = 0x80000000, .module = 55};
   const Buf head = {0, 0, 0, 2, 0x80, 0, 0, 0, 0, 0, 0, 55};
   check_layout("sess_type 0", m, encode_flag_update, decode_flag_update, image(616, {{0, head}}));
@@ -195,7 +195,7 @@ TEST(DppMessageTest, FlagUpdateInItsThreeSessionViews) {
       image(616, {{0, head}, {12, {0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 7, 0, 1, 2, 3, 0, 4, 5, 6}}}));
 }
 
-TEST(DppMessageTest, DppFlagMsgOf472Bytes) {
+TEST(WireTest, DppFlagMsgOf472Bytes) {
   DppFlagMsg m{.num_categories = 29, .level = 6, .flags = 0x10000001, .filters = {{{1, 2, 3, 4}}}};
   m.filters[28] = {0xA, 0xB, 0xC, 0xDEADBEEF};
   static_assert(sizeof encode_dpp_flag(m) == 472);
@@ -206,7 +206,7 @@ TEST(DppMessageTest, DppFlagMsgOf472Bytes) {
                   {456, {0, 0, 0, 0xA, 0, 0, 0, 0xB, 0, 0, 0, 0xC, 0xDE, 0xAD, 0xBE, 0xEF}}}));
 }
 
-TEST(DppMessageTest, PortDebugTextAndLogRecords) {
+TEST(WireTest, PortDebugTextAndLogRecords) {
   EXPECT_EQ(encode_port_debug_text(6, "line\n"),
             image(26, {{8, {0, 0, 0, 6}}, {20, text("line\n")}}));
 

@@ -32,7 +32,9 @@ constexpr std::uint16_t kDaemonXipcPort = 1024;  // a rebind may ask for another
 constexpr std::uint16_t kXipcModulePortDebug = 39;
 constexpr std::uint16_t kXipcModuleDppLog = 66;
 constexpr std::uint16_t kXipcOpcodePortDebug = 88;
-constexpr std::uint16_t kXipcOpcodeDppLogFlags = 33;
+// The log service's opcode: the daemon's flags go to it, and DPPs send their
+// log records under it (per-port debug text under the per-port debug opcode).
+constexpr std::uint16_t kXipcOpcodeDppLog = 33;
 
 namespace xipc_addr {
 constexpr std::size_t kFamily = 0;

@@ -69,7 +69,6 @@ int fail_with(int handle, int err) {
   return -1;
 }
 
-constexpr std::uint16_t kRegisterBit = 0x10;
 constexpr std::size_t kMaxOptionWords = 256;
 
 struct OptionWord {
@@ -124,7 +123,7 @@ bool remove_registration(std::uint32_t opcode, int sap) {
 void vesk_options_release(int handle, int sap) {
   for (OptionWord& w : g_words) {
     if (!w.used || w.handle != handle) continue;
-    if (w.word & kRegisterBit) remove_registration(w.opcode, sap);
+    if (w.word & VESK_OPT_REGISTER) remove_registration(w.opcode, sap);
     w = OptionWord{};
   }
 }
@@ -298,7 +297,7 @@ extern "C" int vesk_options_set(int handle, std::uint32_t opcode, std::uint16_t 
   }
   // The file follows the register bit; the word changes only when the file
   // could be made to match it.
-  bool registered = (word & host::kRegisterBit) != 0;
+  bool registered = (word & VESK_OPT_REGISTER) != 0;
   bool ok = registered ? host::add_registration(opcode, slot->sap)
                        : host::remove_registration(opcode, slot->sap);
   if (!ok) return -1;

@@ -69,7 +69,7 @@ int send_records(const SendPlan& plan) {
   XipcAddr sender{};
   sender.family = AF_XIPC;
   sender.core = sender_core(plan);
-  sender.module = kSenderModule;
+  sender.module = kXipcModulePortDebug;
   sender.opcode = sender_opcode(plan);
 
   Tally t;

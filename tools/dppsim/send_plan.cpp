@@ -1,6 +1,7 @@
 #include "tools/dppsim/send_plan.h"
 
 #include "tools/dppsim/dpp_state.h"
+#include "xipc/xipc_addr.h"
 
 namespace dppsim {
 
@@ -9,7 +10,7 @@ std::uint16_t sender_core(const SendPlan& p) {
 }
 
 std::uint16_t sender_opcode(const SendPlan& p) {
-  return p.kind == SendKind::Text ? kOpcodePortText : kOpcodeLogRecord;
+  return p.kind == SendKind::Text ? kXipcOpcodePortDebug : kXipcOpcodeDppLog;
 }
 
 std::string text_for(const SendPlan& p, std::uint64_t seq) {

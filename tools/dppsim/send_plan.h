@@ -20,12 +20,6 @@
 
 namespace dppsim {
 
-// The sender opcodes of what a DPP sends: per-port debug text travels under
-// the per-port debug opcode; log records under the log service's opcode.
-constexpr std::uint16_t kOpcodePortText = 88;
-constexpr std::uint16_t kOpcodeLogRecord = 33;
-constexpr std::uint16_t kSenderModule = 39;
-
 enum class SendKind { Text, Log, IpcRx, IpcTx };
 
 struct SendPlan {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "portdebug/cmd_table.h"
+#include "wire/debug_request.h"
 
 namespace dravikctl {
 
@@ -212,7 +213,7 @@ std::vector<CommandPattern> build_patterns() {
     CommandPattern p;
     p.id = id;
     p.words = split_words(command_words_of(e.format));
-    p.takes_names = id == 25 || id == 33;
+    p.takes_names = wire::carries_names(id);
     out.push_back(std::move(p));
   }
   return out;

@@ -59,7 +59,7 @@ TEST(CommandWords, AmbiguousUnknownAndBadWordsAreRefusedWithTheNearestCommands) 
 }
 
 // The seven families of the DPP side's modules own every command id 1 to 123.
-TEST(CommandTable, EachModuleOwnsExactlyItsCommandIds) {
+TEST(CommandWords, EachModuleOwnsExactlyItsCommandIds) {
   const std::vector<std::pair<std::uint32_t, std::vector<std::pair<int, int>>>> families = {
       {55, {{1, 23}, {40, 40}, {49, 49}, {71, 72}, {76, 81}, {87, 87}}},
       {66, {{24, 37}, {46, 48}}},

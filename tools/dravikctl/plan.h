@@ -18,8 +18,6 @@ namespace dravikctl {
 
 using tools::UsageError;
 
-// The daemon's service access point, and the opcodes dravikctl sends.
-constexpr unsigned kDaemonSap = 930;
 // Per-port debug requests: the daemon takes every opcode it does not serve
 // itself as one, so the CLI side may use any such opcode.
 constexpr std::uint32_t kOpcodePortDebug = 4000;
