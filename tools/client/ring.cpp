@@ -256,6 +256,9 @@ FollowStep follow_ring(RingFollow& f, std::string_view now, std::optional<RingHi
   for (;;) {
     std::size_t limit = changed_until(now, f.image, f.pos);
     if (told && *told > f.pos) limit = std::max(limit, *told);
+    // A later lap has begun: the writer finished this one, so it is written
+    // to its end, also where its bytes happen to equal the older ones.
+    if (std::memcmp(now.data(), f.image.data(), f.pos) != 0) limit = now.size();
     bool lap_ended = false;
     for (const RingLine& l : split_lines(now, f.pos, limit)) {
       give(f, s, now, l);
