@@ -9,7 +9,7 @@ dpkg -s valgrind >/dev/null 2>&1 || {
   ${sudo_cmd:-} apt-get update -q && ${sudo_cmd:-} apt-get install -y -q valgrind
 }
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j 2 --target dravik
+cmake --build build -j 2 --target dravik dravikctl
 log=$(mktemp /tmp/dravik-memcheck.XXXXXX)
 status=0
 python3 scripts/soak.py --cycles 5000 --datagrams 100000 --min-wraps 0 \
