@@ -11,7 +11,9 @@
 // Time-stamp lines ("#### <ctime>" or "#### [<n> sec] <ctime>") run forward
 // through the file's whole history: a stamp is written only when the clock
 // has passed the previous one. Where they stop running forward, the newest
-// lap gives way to the older one.
+// lap gives way to the older one. (They are read as wall-clock times: a clock
+// or zone set back makes them run backwards too; the report's count then
+// disagrees, and the lines in question are left out.)
 //
 // The log manager's report ("DPP-%d logfile: %s (line#: %d, size: %d)")
 // gives a second witness: line# counts the lines of the newest lap. It counts

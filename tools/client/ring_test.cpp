@@ -128,13 +128,4 @@ TEST(Ring, FollowsAcrossWrapsAndSaysWhatItMissed) {
   }
 }
 
-TEST(Ring, ReportEntries) {
-  const auto e = client::parse_log_files(
-      "DPP-2 logfile: dbg.2 (line#: 41, size: 2097218)\nDPP-3 logfile: x (line#: 1)\n");
-  ASSERT_EQ(e.size(), 1u);
-  EXPECT_EQ(e[0].dpp, 2);
-  EXPECT_EQ(e[0].name, "dbg.2");
-  EXPECT_EQ(e[0].lines, 41);
-}
-
 }  // namespace
