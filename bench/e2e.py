@@ -27,6 +27,7 @@ Rounds interleave every receiver and size; the table gives medians.
 import argparse
 import csv
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -151,7 +152,7 @@ def run_limit(work, count, size):
 
 
 def ring_check(path, last):
-    """What the ring file holds: its records' sequences in file order are the
+    """What the limit's ring file holds: its records' sequences in file order are the
     newest run (from the file's start up to the write position, ending at
     `last`), then the oldest run, which ends just before the newest begins.
     Returns sink-style counts; a gap shows as missing records."""
@@ -166,6 +167,18 @@ def ring_check(path, last):
     run = lambda r: all(b == a + 1 for a, b in zip(r, r[1:]))
     ok = (new and new[-1] == last and run(new) and run(old) and
           (not old or old[-1] + 1 == new[0]))
+    missing = 0 if ok else max(1, (last - min(seqs, default=last) + 1) - len(set(seqs)))
+    return {"records": last - missing, "disorder": 0}
+
+
+def read_check(env, last):
+    """The daemon's ring as `dravikctl log read` gives it, oldest first, read
+    while the daemon runs: every record from the oldest kept one to `last`,
+    in order. Returns sink-style counts; a gap shows as missing records."""
+    out = subprocess.run([os.path.join(BUILD, "dravikctl"), "log", "read", "--dpp", "1"],
+                         env=env, check=True, capture_output=True).stdout
+    seqs = [int(n) for n in re.findall(rb"@(\d+) ", out)]
+    ok = seqs and seqs[-1] == last and all(b == a + 1 for a, b in zip(seqs, seqs[1:]))
     missing = 0 if ok else max(1, (last - min(seqs, default=last) + 1) - len(set(seqs)))
     return {"records": last - missing, "disorder": 0}
 
@@ -185,9 +198,11 @@ def run_dravik(binary, work, count, size, stdout_to_file, allocs=False, facility
         wait_for(lambda: os.path.exists(sock) and os.path.exists(f"{work}/vesk/930"),
                  what="the daemon's sockets")
         if not facility:
-            subprocess.run([os.path.join(BUILD, "dravikctl"), "log", "file", "bench"], env=env,
-                           check=True, stdout=subprocess.DEVNULL)
+            for words in (["file", "bench"], ["dpps", "on", "1"]):  # the report lists DPP 1
+                subprocess.run([os.path.join(BUILD, "dravikctl"), "log", *words], env=env,
+                               check=True, stdout=subprocess.DEVNULL)
         cpu, secs, rss, n = measure(proc.pid, sock, count, size, "xipc", allocs=counter)
+        ring = None if facility else read_check(env, WARM_UP + count)
     finally:
         stop(proc)
         out.close()
@@ -195,8 +210,7 @@ def run_dravik(binary, work, count, size, stdout_to_file, allocs=False, facility
         return cpu, secs, rss, n, parse_sink(subprocess.run(
             tool("sink", f"{work}/dbgfac/dpp_debug.log", WARM_UP + count, 60), check=True,
             capture_output=True, text=True).stdout)
-    return cpu, secs, rss, n, ring_check(f"{work}/fs/cpp/plinder_dpp_logs/bench.1",
-                                         WARM_UP + count)
+    return cpu, secs, rss, n, ring
 
 
 RSYSLOG_CONF = """\

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh memcheck
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j 2 --target dravik
+cmake --build build -j 2 --target dravik dravikctl
 log=$(mktemp /tmp/dravik-memcheck.XXXXXX)
 status=0
 python3 scripts/soak.py --cycles 5000 --datagrams 100000 --min-wraps 0 \

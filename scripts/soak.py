@@ -6,7 +6,8 @@ Starts the daemon (its command line after --), opens the per-DPP log files
 terminal that cannot be opened) with log records from all four DPPs, sent on
 blocking sockets so that none is dropped. Stops the daemon with SIGTERM and
 checks: descriptors as at the start, RSS growth after warm-up, the size of each
-ring file, and that every record of each file's last laps is there, in order.
+ring file, and that every record of each file's last laps is there, in order,
+as "dravikctl log read" gives them.
 Exits 1, leaving its files, when a check fails; otherwise removes them and
 exits with the daemon's status.
 """
@@ -17,6 +18,7 @@ p.add_argument("--cycles", type=int, default=100000)
 p.add_argument("--datagrams", type=int, default=1000000)
 p.add_argument("--min-wraps", type=int, default=5)
 p.add_argument("--max-rss-growth-kib", type=int, default=256)
+p.add_argument("--dravikctl", default=os.path.join(os.path.dirname(__file__), "../build/dravikctl"))
 p.add_argument("daemon", nargs="+")
 a = p.parse_args()
 
@@ -97,6 +99,13 @@ def drained():  # the report request flushes the files
                for d in range(4) if sent[d])
 
 wait_for("last records in the files", drained)
+
+def ring(d):  # the records of DPP d's file in time order, as an operator reads them
+    out = subprocess.run([a.dravikctl, "log", "read", "--dpp", str(d + 1)], env=env, check=True,
+                         stdout=subprocess.PIPE).stdout
+    return [int(n) for n in re.findall(rb"^\[DPP%d\] soak n=(\d+) " % (d + 1), out, re.M)]
+
+rings = [ring(d) for d in range(4)]
 fd1, rss1 = fds(), rss_kib()
 daemon.send_signal(signal.SIGTERM)
 status = daemon.wait(timeout=120)
@@ -114,10 +123,10 @@ for d in range(4):
     biggest = max(biggest, len(data))
     if len(data) > WRAP + stamp + line_len:
         problems.append("soak.%d has %d bytes" % (d + 1, len(data)))
-    seen = sorted(int(n) for n in re.findall(rb"^\[DPP%d\] soak n=(\d+) " % (d + 1), data, re.M))
+    seen = rings[d]
     found += len(seen)
     if not seen or seen != list(range(seen[0], sent[d])):
-        problems.append("soak.%d lacks records of its last laps" % (d + 1))
+        problems.append("soak.%d lacks records of its last laps, or has them out of order" % (d + 1))
     if sent[d] * line_len < a.min_wraps * WRAP:
         problems.append("soak.%d wrapped fewer than %d times" % (d + 1, a.min_wraps))
 print("cycles %d, datagrams %d (%s per DPP)" % (a.cycles, sum(sent), "/".join(map(str, sent))))

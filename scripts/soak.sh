@@ -6,5 +6,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j 2 --target dravik
+cmake --build build -j 2 --target dravik dravikctl
 python3 scripts/soak.py "$@" -- "$PWD/build/dravik" 1 0 0 100 x

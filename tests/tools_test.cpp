@@ -2,6 +2,7 @@
 // answer, 2 a wrong command line) and the tools driving a real daemon.
 #include <signal.h>
 
+#include <algorithm>
 #include <iterator>
 #include <sstream>
 
@@ -63,6 +64,66 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
   EXPECT_EQ(count_of(r.out, "\n"), 122u);  // row 112 repeats row 111's text
   EXPECT_TRUE(has(r.out, " 111  debug pemra accel fenk N init X targ X write-acc dpp N   (also"))
       << r.out;
+}
+
+// The records of `tag` among the lines of out ("... mem: <tag> <n> ..."), in
+// the order printed.
+std::vector<int> numbers(const std::string& out, const std::string& tag) {
+  std::vector<int> n;
+  for (std::size_t at = out.find("mem: " + tag + " "); at != out.npos;
+       at = out.find("mem: " + tag + " ", at + 1))
+    n.push_back(std::atoi(out.c_str() + at + 6 + tag.size()));
+  return n;
+}
+
+// Records of 221 B, 9,489 a lap: the follower sees 30,000 across three wraps
+// once each, in order; log read ends with the newest; a follower stopped for
+// more than a lap says it missed records and goes on in order.
+TEST(Tools, FollowAndReadTheRing) {
+  Daemon daemon;
+  ASSERT_TRUE(daemon.idle(1));
+  const std::string& dir = daemon.dir();
+  auto send = [&](const std::string& tag, int count) {
+    ToolResult r =
+        run(true, dir,
+            {"send", "log", "--dpp", "1", "--category", "5", "--count", std::to_string(count),
+             "--rate", "20000", tag + " {n} " + std::string(200, 'x')});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(run(false, dir, {"log", "show"}).status, 0);  // and written out at once
+  };
+  EXPECT_EQ(run(false, dir, {"log", "file", "dbg"}).status, 0);
+  EXPECT_EQ(run(false, dir, {"log", "dpps", "on", "1"}).status, 0);
+  Process follow(DRAVIKCTL_BINARY, {"log", "follow", "--dpp", "1"}, {{"DRAVIK_PLATFORM_DIR", dir}},
+                 dir, "follow");
+  send("first", 1);
+  ASSERT_TRUE(follow.wait_out("mem: first 1 ")) << follow.err();
+  send("a", 30000);
+  ASSERT_TRUE(follow.wait_out("mem: a 30000 ")) << follow.err();
+  std::vector<int> a = numbers(follow.out(), "a");
+  EXPECT_EQ(a.size(), 30000u);
+  EXPECT_TRUE(std::adjacent_find(a.begin(), a.end(), [](int x, int y) { return y != x + 1; }) ==
+              a.end());
+  ToolResult read = run(false, dir, {"log", "read"});  // four files: each line says whose
+  a = numbers(read.out, "a");
+  EXPECT_TRUE(std::is_sorted(a.begin(), a.end()) && a.size() > 8000 && a.back() == 30000);
+  EXPECT_TRUE(read.out.ends_with(" 30000 " + std::string(200, 'x') + "\n")) << read.err;
+  EXPECT_EQ(count_of(read.out, "DPP-1: [DPP1] mem: a "), a.size());
+
+  ASSERT_EQ(follow.signal(SIGSTOP), 0);
+  send("b", 12000);
+  ASSERT_EQ(follow.signal(SIGCONT), 0);
+  send("c", 100);
+  ASSERT_TRUE(follow.wait_out("mem: c 100 ")) << follow.err();
+  EXPECT_TRUE(has(follow.err(), "DPP-1: records were missed")) << follow.err();
+  const std::vector<int> b = numbers(follow.out(), "b"), c = numbers(follow.out(), "c");
+  EXPECT_TRUE(std::is_sorted(b.begin(), b.end()) && b.back() == 12000 && b.size() < 12000);
+  EXPECT_EQ(c.size(), 100u);
+  EXPECT_LT(follow.out().rfind("mem: b "), follow.out().find("mem: c 1 "));
+  ASSERT_EQ(follow.signal(SIGINT), 0);
+  EXPECT_EQ(follow.wait_exit(), 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(client::clients_dir(daemon.p)),
+                          std::filesystem::directory_iterator()),
+            0);
 }
 
 TEST(Tools, DriveARealDaemon) {

@@ -105,6 +105,25 @@ void add_log(CLI::App& app, Line& l) {
   auto* file = log->add_subcommand("file", "open per-DPP log files NAME.N, or close them");
   file->add_option("NAME|off", l.text, "in /cpp/plinder_dpp_logs/")->required();
   l.without_vty(l.plan(file, [&l] { return plan_log_file(l.text); }));
+  for (bool follow : {false, true}) {
+    auto* read = log->add_subcommand(
+        follow ? "follow" : "read",
+        follow ? "print the DPPs' log records as they are written, across wraps, until Ctrl-C"
+               : "print the DPPs' ring log files, oldest line first");
+    read->add_option("--dpp", l.dpps, "one-based DPPs: 1,2 (default: every DPP with a file)")
+        ->delimiter(',')
+        ->transform(tools::typed_number())
+        ->check(CLI::Range(1u, kMaxDpp));
+    read->add_option("--name", l.text, "the set's base name (default: the current set)");
+    l.without_vty(l.plan(read, [&l, follow] {
+      Action act;
+      act.kind = ActionKind::ReadLog;
+      act.dpps = l.dpps;
+      act.log_name = l.text;
+      act.follow = follow;
+      return act;
+    }));
+  }
   l.without_vty(l.plan(log->add_subcommand("show", "print the log manager's report"), [] {
     Action act;
     act.opcode = kOpcodeShowDebug;

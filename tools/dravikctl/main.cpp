@@ -13,6 +13,7 @@
 #include "tools/client/platform_dir.h"
 #include "tools/client/vesk_client.h"
 #include "tools/dravikctl/cli.h"
+#include "tools/dravikctl/log_read.h"
 
 namespace dravikctl {
 
@@ -87,6 +88,7 @@ int run(const Action& a) {
   client::PlatformDir p =
       a.platform_dir ? client::platform_at(*a.platform_dir) : client::platform_from_env();
   if (a.kind == ActionKind::Request) return request(p, a);
+  if (a.kind == ActionKind::ReadLog) return read_logs(p, a);
   if (a.kind == ActionKind::Send) {
     int err = client::send_unbound(p, kDaemonSap, a.opcode, a.payload);
     if (err != 0) {

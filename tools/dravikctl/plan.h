@@ -33,6 +33,7 @@ enum class ActionKind {
   Request,       // send to SAP 930 and wait for the reply
   Send,          // send to SAP 930; no reply comes
   Notify,        // send to every SAP registered for the opcode
+  ReadLog,       // read (or follow) the DPPs' log files (log_read.h)
 };
 
 // What to do with the reply of a Request.
@@ -51,6 +52,11 @@ struct Action {
   std::string vty;   // the terminal of a per-port request
   std::chrono::milliseconds timeout = kDefaultTimeout;
   std::optional<std::string> platform_dir;  // --dir; else the environment
+  // ReadLog: the DPPs asked for (none: every DPP with a file), the set's
+  // base name ("" : the current set), and whether to follow.
+  std::vector<std::uint32_t> dpps;
+  std::string log_name;
+  bool follow = false;
 };
 
 // Per-port debug. vty: the terminal the daemon writes to, "" when there is
