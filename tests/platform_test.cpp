@@ -79,7 +79,8 @@ TEST_F(PlatformTest, FacilityRecordsLostToAFaultAreReportedAndCounted) {
 }
 
 // A second daemon on a directory whose daemon lives is refused and leaves
-// everything to the first; a directory left by a killed daemon is taken over.
+// everything to the first; a directory left by a killed daemon is taken over;
+// a socket path is removed only by its binder, and taken from no live one.
 TEST_F(PlatformTest, OneDaemonPerPlatformDirectory) {
   Daemon& first = start();
   auto again = [&](const char* name) {
@@ -96,7 +97,17 @@ TEST_F(PlatformTest, OneDaemonPerPlatformDirectory) {
   EXPECT_EQ(client::read_file(first.dir() + "/card"), "40 4\n");
   ASSERT_EQ(first.proc->signal(SIGKILL), 0);
   first.wait_exit();
-  EXPECT_TRUE(again("third")->wait_out(kReady));
+  auto next = again("next");
+  EXPECT_TRUE(next->wait_out(kReady));
+  // Its endpoint's path bound again by another process: the daemon's exit
+  // leaves it, and a daemon started while it lives cannot take it.
+  client::FakeDppEndpoint other(first.p, client::kDaemonEndpoint);
+  ASSERT_EQ(next->signal(SIGTERM), 0);
+  EXPECT_EQ(next->wait_exit(), 0);
+  EXPECT_TRUE(client::path_exists(client::xipc_path(first.p, client::kDaemonEndpoint)));
+  auto third = again("third");
+  EXPECT_EQ(third->wait_exit(), 255);
+  EXPECT_TRUE(has(third->err(), "initXIPCcomm: Address already in use\n")) << third->err();
 }
 
 }  // namespace
