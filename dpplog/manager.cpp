@@ -32,17 +32,8 @@ constexpr ManagerOpcode kManagerOpcodes[] = {
     {kOpcodeTimezone, "Unable to regiser VESK_OPC_CLOCK_SET_TIMEZONE_NOTIF"},
 };
 
-int dpps_on_card(std::uint16_t card) {
-  switch (card) {
-    case 41:
-    case 42:
-    case 43:
-    case 163:
-      return 1;
-    default:
-      return kMaxDpps;
-  }
-}
+// The per-DPP arrays hold the DPPs of the largest card.
+static_assert(card_dpp_count(40) == kMaxDpps);
 
 // Checks every row's id and links the overrides; an inconsistent table is a
 // build fault, so the process stops rather than run with wrong categories.
@@ -93,7 +84,7 @@ void register_opcodes() {
 extern "C" int init_koru_dbg_mgr(int handle, int xipc_fd) {
   std::uint16_t card = 0;
   card_id_get(&card);
-  num_dpps = dpps_on_card(card);
+  num_dpps = card_dpp_count(card);
 
   if (alloc_dpp_files_tables(num_dpps) != 0) return -1;
   plinder_dpps = (1u << num_dpps) - 1;

@@ -41,11 +41,13 @@ constexpr std::int64_t kOutputIdleMs = 5;
 std::int64_t g_output_due = 0;
 
 // Work that waits for a time rather than for a descriptor: lines in standard
-// output's buffer and records in the log files' buffers. Milliseconds until
-// the first of it is due (0: now), or -1 when nothing waits. Looking costs no
-// system call.
+// output's buffer, records in the log files' buffers and a heartbeat count
+// not yet written out. Milliseconds until the first of it is due (0: now), or
+// -1 when nothing waits. Looking costs no system call.
 int due_in_ms() {
   std::int64_t due = dpp_files_flush_due_ms();
+  const std::int64_t beat = corvan_heartbeat_due_ms();
+  if (beat >= 0 && (due < 0 || beat < due)) due = beat;
   if (__fpending(stdout) == 0) {
     g_output_due = 0;
   } else {
@@ -55,12 +57,15 @@ int due_in_ms() {
     if (due < 0 || out < due) due = out;
   }
   if (due < 0) return -1;
-  return static_cast<int>(std::clamp<std::int64_t>(due - monotonic_ms(), 0, kOutputDelayMs));
+  // Nothing is due later than a second from now (a heartbeat count).
+  return static_cast<int>(std::clamp<std::int64_t>(due - monotonic_ms(), 0, 1000));
 }
 
-// After a time-out: the daemon was idle, or something is due.
+// After a time-out (the daemon was idle), or with something due now.
 void write_out_what_is_due(bool idle) {
   flush_due_dpp_files();
+  const long long beat = corvan_heartbeat_due_ms();
+  if (beat >= 0 && beat <= monotonic_ms()) corvan_heartbeat_flush();
   if (g_output_due != 0 && (idle || g_output_due <= monotonic_ms())) {
     fflush(stdout);
     g_output_due = 0;

@@ -13,7 +13,16 @@ void corvan_handshake(int handle, int n);
 // returns that value and does not drop the message.
 int corvan_dispatch(vesk_msg_t* msg);
 
-// Counts one heartbeat of process `pm`. Costs no system call: it is sent on
-// every pass of the main loop and from a signal handler.
+// Counts one heartbeat of process `pm`. It is sent on every pass of the main
+// loop and from a signal handler, so it is async-signal-safe and costs no
+// system call on average: the count may reach the system manager up to about
+// a second late (see corvan_heartbeat_due_ms).
 void corvan_keep_alive(int pm, int arg);
+
+// The monotonic time in ms (CLOCK_MONOTONIC) by which a heartbeat count not yet
+// written out is due, or -1 when none is pending.
+long long corvan_heartbeat_due_ms(void);
+
+// Writes out a pending heartbeat count now.
+void corvan_heartbeat_flush(void);
 }

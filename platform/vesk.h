@@ -28,7 +28,10 @@ struct vesk_msg_t {
 
 extern "C" {
 
-// Binds SAP `sap` and returns its handle, or -1 with errno.
+// Binds SAP `sap` and returns its handle, or -1 with errno. A SAP belongs to
+// one process at a time: the first bind of a SAP by a process makes it the
+// SAP's owner for the rest of its life (an unbind does not let go), and a bind
+// of a SAP that a live process owns fails with EADDRINUSE.
 int vesk_bind(int type, int sap, const void* addr, const char* name);
 
 // The 16-bit option word of (handle, opcode); 0 until set. VESK_OPT_REGISTER

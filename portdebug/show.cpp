@@ -79,7 +79,9 @@ std::int64_t now_ms() {
 }
 
 // Writes text to the non-blocking terminal fd, waiting for it to take more
-// while the bound allows. Returns the number of bytes it took.
+// while the bound allows. A terminal that takes no byte at all of the first
+// write (its queue is full: nobody reads it) is not waited for. Returns the
+// number of bytes it took.
 std::size_t write_listing(int fd, const char* text, std::size_t size) {
   std::size_t done = 0;
   const std::int64_t deadline = now_ms() + kListingWaitMs;
@@ -90,7 +92,7 @@ std::size_t write_listing(int fd, const char* text, std::size_t size) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || done == 0) break;
     const std::int64_t left = deadline - now_ms();
     if (left <= 0) break;
     pollfd p{fd, POLLOUT, 0};

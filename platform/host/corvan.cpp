@@ -1,13 +1,22 @@
 // The host system manager. Handshakes and dispatched messages are appended to
-// $DRAVIK_PLATFORM_DIR/corvan/log; heartbeats are counted in a shared mapping
-// of $DRAVIK_PLATFORM_DIR/corvan/heartbeats.
+// $DRAVIK_PLATFORM_DIR/corvan/log; heartbeats are counted in memory and the
+// count is written to $DRAVIK_PLATFORM_DIR/corvan/heartbeats at most about
+// once a second.
+//
+// Nothing of the heartbeat file is mapped: a file that is truncated, or whose
+// filesystem is full, makes a write fail instead of ending the process. The
+// file is written with one pwrite of its whole line at offset 0 of a
+// descriptor kept open, and before each write its path is checked to still
+// name that file, so a file removed or replaced is made again.
 #include "platform/corvan.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <span>
 
@@ -27,46 +36,70 @@ constexpr std::size_t kPmWidth = 11;
 constexpr std::size_t kHeartbeatSize = kCountDigits + 1 + kPmWidth + 1;
 static_assert(kHeartbeatSize == 33);
 
-enum MapState : int { kUnmapped, kMapping, kMapped, kMapFailed };
+// How long a counted heartbeat may wait before the file shows it.
+constexpr long long kWritePeriodMs = 1000;
+constexpr long long kNeverTried = LLONG_MIN / 2;
 
 // corvan_keep_alive runs in the main loop and in the SIGHUP handler, so its
-// state is lock-free atomics: a handler that interrupts a heartbeat sees
-// either the old or the new value, never half of one, and only one of them
-// writes the line at a time.
+// state is lock-free atomics, and the file is written by one of them at a
+// time: the holder of g_writing. A heartbeat that finds it held has only
+// counted; its count is written out with the next write.
 std::atomic<std::uint64_t> g_count{0};
 std::atomic<int> g_last_pm{0};
-std::atomic<int> g_map_state{kUnmapped};
-char* g_map = nullptr;
-// What the mapped line shows, kept by whoever holds g_writing.
 std::atomic<bool> g_writing{false};
-std::atomic<bool> g_line_valid{false};
+// The last write tried (monotonic ms) and what the file shows since the last
+// write that succeeded.
+std::atomic<long long> g_last_try{kNeverTried};
+std::atomic<bool> g_shown_valid{false};
 std::atomic<std::uint64_t> g_shown{0};
 std::atomic<int> g_shown_pm{0};
+// The open heartbeat file and its identity; only the holder of g_writing
+// touches them.
+int g_fd = -1;
+dev_t g_dev = 0;
+ino_t g_ino = 0;
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
+static_assert(std::atomic<long long>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
-// Creates the file afresh (a new inode: a reader of an older process's file
-// is not disturbed) and maps it. Only system calls, no heap and no stdio,
-// so it is safe even when the first heartbeat comes from a signal handler.
-void map_heartbeats() {
-  int expected = kUnmapped;
-  if (!g_map_state.compare_exchange_strong(expected, kMapping)) return;
-  PathBuf path = platform_path(layout::kHeartbeats);
-  int fd = path.ok() ? open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640) : -1;
-  if (fd < 0 && path.ok()) {
-    unlink(path.c_str());
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+// The coarse clock is read without a system call (vDSO), so a heartbeat that
+// writes nothing costs a few instructions. Async-signal-safe.
+long long coarse_ms() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+bool pending() {
+  return !g_shown_valid.load() || g_count.load() != g_shown.load() ||
+         g_last_pm.load() != g_shown_pm.load();
+}
+
+// Keeps g_fd open on the file the path names, making the file afresh (a new
+// inode: a reader of an older process's file is not disturbed) when there is
+// none yet or the path was removed or now names another file. Only system
+// calls, no heap and no stdio: it may run in a signal handler.
+bool open_heartbeats(const char* path) {
+  struct stat st;
+  if (g_fd >= 0) {
+    if (stat(path, &st) == 0 && st.st_dev == g_dev && st.st_ino == g_ino) return true;
+    close(g_fd);
+    g_fd = -1;
   }
-  void* m = MAP_FAILED;
-  if (fd >= 0 && ftruncate(fd, kHeartbeatSize) == 0)
-    m = mmap(nullptr, kHeartbeatSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (fd >= 0) close(fd);
-  if (m == MAP_FAILED) {
-    g_map_state.store(kMapFailed);
-    return;
+  int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+  if (fd < 0) {
+    unlink(path);
+    fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
   }
-  g_map = static_cast<char*>(m);
-  g_map_state.store(kMapped);
+  if (fd < 0) return false;
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return false;
+  }
+  g_fd = fd;
+  g_dev = st.st_dev;
+  g_ino = st.st_ino;
+  return true;
 }
 
 // Writes v right-aligned in out[0..width), zero-padded.
@@ -77,7 +110,7 @@ void put_digits(char* out, std::size_t width, std::uint64_t v) {
   }
 }
 
-void write_line(char* m, std::uint64_t count, int pm) {
+void format_line(char* m, std::uint64_t count, int pm) {
   put_digits(m, kCountDigits, count);
   m[kCountDigits] = ' ';
   char* p = m + kCountDigits + 1;
@@ -91,41 +124,25 @@ void write_line(char* m, std::uint64_t count, int pm) {
   m[kHeartbeatSize - 1] = '\n';
 }
 
-// Adds one to the zero-padded count at the start of the line: the usual
-// heartbeat changes its last digit or two, not all twenty.
-void count_up(char* m) {
-  for (std::size_t i = kCountDigits; i-- > 0;) {
-    if (m[i] != '9') {
-      ++m[i];
-      return;
-    }
-    m[i] = '0';
+// Writes the newest count and pm as the file's whole line. A write that
+// fails (no space, no descriptor, no directory) leaves the count pending: it
+// is tried again a period later. The whole line at offset 0 also mends a
+// file that was truncated.
+void write_out() {
+  if (g_writing.exchange(true)) return;
+  g_last_try.store(coarse_ms());
+  const std::uint64_t count = g_count.load();
+  const int pm = g_last_pm.load();
+  char line[kHeartbeatSize];
+  format_line(line, count, pm);
+  PathBuf path = platform_path(layout::kHeartbeats);
+  if (path.ok() && open_heartbeats(path.c_str()) &&
+      pwrite(g_fd, line, sizeof line, 0) == static_cast<ssize_t>(sizeof line)) {
+    g_shown.store(count);
+    g_shown_pm.store(pm);
+    g_shown_valid.store(true);
   }
-}
-
-// Makes the line show the newest count and pm. The one heartbeat that holds
-// g_writing writes; one that comes in the middle of it (from the SIGHUP
-// handler) has only counted, and the holder shows that count before it lets
-// go. A heartbeat after the holder let go takes the line itself.
-void show_newest() {
-  for (;;) {
-    if (g_writing.exchange(true)) return;
-    for (;;) {
-      const std::uint64_t count = g_count.load();
-      const int pm = g_last_pm.load();
-      if (g_line_valid.load() && count == g_shown.load() + 1 && count != 0 &&
-          pm == g_shown_pm.load())
-        count_up(g_map);
-      else if (!g_line_valid.load() || count != g_shown.load() || pm != g_shown_pm.load())
-        write_line(g_map, count, pm);
-      g_shown.store(count);
-      g_shown_pm.store(pm);
-      g_line_valid.store(true);
-      if (g_count.load() == count && g_last_pm.load() == pm) break;
-    }
-    g_writing.store(false);
-    if (g_count.load() == g_shown.load() && g_last_pm.load() == g_shown_pm.load()) return;
-  }
+  g_writing.store(false);
 }
 
 void append_log(const char* line, int n) {
@@ -134,16 +151,22 @@ void append_log(const char* line, int n) {
   if (path.ok()) append_record(path.c_str(), line, static_cast<std::size_t>(n));
 }
 
+// The count of a process that ends between two writes (its last heartbeat
+// may come from the SIGHUP that ends its loop) is written out as it exits.
+struct FlushAtExit {
+  ~FlushAtExit() { corvan_heartbeat_flush(); }
+} g_flush_at_exit;
+
 }  // namespace
 
 void corvan_reset() {
-  if (g_map_state.load() == kMapped) munmap(g_map, kHeartbeatSize);
-  g_map = nullptr;
+  if (g_fd >= 0) close(g_fd);
+  g_fd = -1;
   g_count.store(0);
   g_last_pm.store(0);
-  g_line_valid.store(false);
   g_writing.store(false);
-  g_map_state.store(kUnmapped);
+  g_last_try.store(kNeverTried);
+  g_shown_valid.store(false);
 }
 
 }  // namespace host
@@ -164,15 +187,21 @@ extern "C" int corvan_dispatch(vesk_msg_t* msg) {
   return result;
 }
 
-// The first heartbeat maps the file; the daemon sends it from its main loop
-// before a SIGHUP can ask for one, and even if a signal comes first the
-// mapping uses only system calls. Every later heartbeat is memory writes only,
-// usually a digit or two.
+// The first heartbeat writes the file at once; every later one only counts
+// unless a period has passed since the last write tried.
 extern "C" void corvan_keep_alive(int pm, int /*arg*/) {
   using namespace host;
   g_last_pm.store(pm);
   g_count.fetch_add(1);
-  if (g_map_state.load() == kUnmapped) map_heartbeats();
-  if (g_map_state.load() != kMapped) return;
-  show_newest();
+  if (coarse_ms() - g_last_try.load() >= kWritePeriodMs) write_out();
+}
+
+extern "C" long long corvan_heartbeat_due_ms(void) {
+  using namespace host;
+  if (!pending() || g_last_try.load() == kNeverTried) return -1;
+  return g_last_try.load() + kWritePeriodMs;
+}
+
+extern "C" void corvan_heartbeat_flush(void) {
+  if (host::pending() && host::g_last_try.load() != host::kNeverTried) host::write_out();
 }

@@ -1,10 +1,18 @@
 // The host debug facility. Records of facility F are appended to
 // $DRAVIK_PLATFORM_DIR/dbgfac/F.log and copied to the terminals added to F,
 // which are listed in dbgfac/F.vtys.
+//
+// The log file is kept open between records. About once a second a record
+// first checks that the path still names the open file, and reopens it when
+// the file was removed or replaced. A record that cannot be written is lost
+// whole, and never silently: the first of a run of lost records is reported
+// on standard error, and so is their number once records are written again.
 #include "platform/dbgfac.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,10 +37,20 @@ constexpr std::size_t kMaxVtyPath = 256;
 // One record with its newline; a longer record is cut.
 constexpr std::size_t kMaxRecord = 4096;
 
+// How often a record checks that the log's path still names the open file.
+constexpr long long kLogCheckMs = 1000;
+
 struct Facility {
   char name[kMaxFacilityName];
   std::size_t vty_count;
   char vtys[kMaxVtys][kMaxVtyPath];
+  // The open log file, its identity, when to check the path next, and the
+  // records lost since the last one written.
+  int log_fd = -1;
+  dev_t log_dev = 0;
+  ino_t log_ino = 0;
+  long long log_check_ms = 0;
+  unsigned long long lost = 0;
 };
 
 Facility g_facilities[kMaxFacilities];
@@ -58,6 +76,77 @@ PathBuf facility_file(std::string_view name, std::string_view ext) {
   PathBuf p = platform_path(layout::kDbgfac);
   p.add("/").add(name).add(ext);
   return p;
+}
+
+// Read without a system call (vDSO).
+long long coarse_ms() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+void close_log(Facility& f) {
+  if (f.log_fd >= 0) close(f.log_fd);
+  f.log_fd = -1;
+}
+
+// Keeps f.log_fd open on the file the path names: opened when it is not, and
+// reopened when a check finds the file removed or replaced. 0, or an errno.
+int open_log(Facility& f, const char* path) {
+  const long long now = coarse_ms();
+  struct stat st;
+  if (f.log_fd >= 0 && now >= f.log_check_ms) {
+    f.log_check_ms = now + kLogCheckMs;
+    if (stat(path, &st) != 0 || st.st_dev != f.log_dev || st.st_ino != f.log_ino) close_log(f);
+  }
+  if (f.log_fd >= 0) return 0;
+  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+  if (fd < 0) return errno;
+  if (fstat(fd, &st) != 0) {
+    const int err = errno;
+    close(fd);
+    return err;
+  }
+  f.log_fd = fd;
+  f.log_dev = st.st_dev;
+  f.log_ino = st.st_ino;
+  f.log_check_ms = now + kLogCheckMs;
+  return 0;
+}
+
+// Appends the record with one write: whole records from every writer that
+// shares the file, never interleaved. A write that took only part of it (a
+// full filesystem) is cut back to where the record began, so the next record
+// does not run into a piece of this one. 0, or an errno.
+int append_whole(int fd, const char* record, std::size_t len) {
+  const ssize_t w = write(fd, record, len);
+  if (w == static_cast<ssize_t>(len)) return 0;
+  const int err = w < 0 ? errno : ENOSPC;
+  if (w > 0) {
+    // Cutting a file shorter needs no space, so this works on a full
+    // filesystem too.
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    if (end < w || ftruncate(fd, end - w) != 0) return errno;
+  }
+  return err;
+}
+
+// Writes one record to the facility's log and says on standard error when
+// records start being lost and, once writing works again, how many were.
+void log_record(Facility& f, const char* record, std::size_t len) {
+  PathBuf path = facility_file(f.name, layout::kFacilityLog);
+  int err = path.ok() ? open_log(f, path.c_str()) : ENAMETOOLONG;
+  if (err == 0) err = append_whole(f.log_fd, record, len);
+  if (err != 0) {
+    if (f.lost++ == 0)
+      std::fprintf(stderr, "dbgfac: %s: cannot write record to %s: %s; records are being lost\n",
+                   f.name, path.c_str(), std::strerror(err));
+    return;
+  }
+  if (f.lost == 0) return;
+  std::fprintf(stderr, "dbgfac: %s: writing records to %s again; %llu %s lost\n", f.name,
+               path.c_str(), f.lost, f.lost == 1 ? "record was" : "records were");
+  f.lost = 0;
 }
 
 // The list file is replaced whole (write aside, then rename), so a reader
@@ -116,7 +205,10 @@ void write_terminal(const char* vty, const void* data, std::size_t n) {
 
 void dbgfac_reset() {
   g_facility_count = 0;
-  for (Facility& f : g_facilities) f = Facility{};
+  for (Facility& f : g_facilities) {
+    close_log(f);
+    f = Facility{};
+  }
 }
 
 }  // namespace host
@@ -144,10 +236,15 @@ extern "C" void klaxo(int /*level*/, const char* facility, int /*flags*/, const 
   // tools and tests from its start. It is not wrapped: writers that share it
   // would have to agree on a position, and readers would lose records from
   // under them. A platform directory lives as long as its session.
-  host::PathBuf log = host::facility_file(facility, layout::kFacilityLog);
-  if (log.ok()) host::append_record(log.c_str(), record, len);
-  const host::Facility* f = host::find_facility(facility, false);
-  if (f == nullptr) return;
+  host::Facility* f = host::find_facility(facility, true);
+  if (f == nullptr) {
+    // More facilities than the table holds: the record is appended on a
+    // descriptor of its own.
+    host::PathBuf log = host::facility_file(facility, layout::kFacilityLog);
+    if (log.ok()) host::append_record(log.c_str(), record, len);
+    return;
+  }
+  host::log_record(*f, record, len);
   for (std::size_t i = 0; i < f->vty_count; ++i) host::write_terminal(f->vtys[i], record, len);
 }
 

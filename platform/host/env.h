@@ -39,6 +39,11 @@ int set_socket_mode(const char* path);
 // DRAVIK_CARD_ID, 0-65535; 40 when unset or unusable (reported on stderr).
 std::uint16_t card_id();
 
+// Records the card type in $DRAVIK_PLATFORM_DIR/card as the one line
+// "<card id> <DPP count>\n", replaced whole (written aside, then renamed), so
+// that the tools know the card of the daemon that owns the directory.
+void record_card();
+
 // DRAVIK_FS_ROOT, or $DRAVIK_PLATFORM_DIR/fs when unset or empty; a relative
 // root is taken from the working directory at the first call and kept absolute.
 const char* fs_root();

@@ -144,6 +144,7 @@ TEST_F(HostTest, HeartbeatLineFollowsEveryCountThroughCarriesAndPmChanges) {
   for (unsigned long long n = 1; n <= 1001; ++n) {
     const int pm = n == 1000 ? -7 : 42;
     corvan_keep_alive(pm, 0);
+    corvan_heartbeat_flush();
     std::snprintf(want, sizeof want, "%020llu %011d\n", n, pm);
     ASSERT_EQ(read(path("corvan/heartbeats")), want) << n;
   }

@@ -4,9 +4,16 @@
 // they were set on: a registration is visible to the platform's notification
 // senders as the empty file $DRAVIK_PLATFORM_DIR/vesk/reg/<opcode>/<sap>, and
 // goes with the SAP's unbind.
+//
+// One process owns a SAP of a platform directory: the first bind of the SAP
+// takes an exclusive flock on $DRAVIK_PLATFORM_DIR/vesk/<sap>.lock, which
+// holds the owner's pid, and keeps it until the process ends. A second daemon
+// on the same directory is refused before it touches anything of the first;
+// the lock of a daemon that was killed went with its process.
 #include "platform/vesk.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -14,12 +21,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
 #include "platform/host/layout.h"
 #include "platform/host/reset.h"
+#include "platform/host/socket_file.h"
 #include "wire/be.h"
 #include "wire/vesk_frame.h"
 
@@ -34,6 +43,7 @@ struct SapSlot {
   bool bound = false;
   int sap = 0;
   int last_errno = 0;  // what vesk_errno_get reports
+  SocketFile file;     // what the bind made at the SAP's path
 };
 
 namespace vf = wire::vesk_frame;
@@ -42,6 +52,71 @@ static_assert(sizeof(vesk_msg_t::sender) >= sizeof(sockaddr_un));
 
 SapSlot g_saps[kMaxVeskHandles];
 int g_last_errno = 0;  // failures on a descriptor outside the table
+
+// The SAPs this process owns, each with the descriptor holding its lock.
+constexpr std::size_t kMaxSapLocks = 64;
+struct SapLock {
+  int sap;
+  int fd;
+};
+SapLock g_locks[kMaxSapLocks];
+std::size_t g_lock_count = 0;
+
+// The lock's descriptor is moved above the ones a daemon makes at its start,
+// so that taking the lock does not change the numbers its sockets get.
+constexpr int kLockFdFloor = 100;
+
+// Names the live owner of sap on standard error, with the pid that it wrote
+// into the lock file.
+void report_owner(int sap, int fd) {
+  char text[24] = {};
+  const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+  long pid = 0;
+  for (ssize_t i = 0; i < n && text[i] >= '0' && text[i] <= '9'; ++i)
+    pid = pid * 10 + (text[i] - '0');
+  std::fprintf(stderr, "vesk: SAP %d in %s is in use by process %ld\n", sap, platform_dir(), pid);
+}
+
+// Makes this process the owner of sap for the rest of its life, unless a
+// live process owns it (EADDRINUSE, reported on standard error). The first
+// owner of a platform directory records its card type there.
+bool own_sap(int sap) {
+  for (std::size_t i = 0; i < g_lock_count; ++i)
+    if (g_locks[i].sap == sap) return true;
+  if (g_lock_count == kMaxSapLocks) {
+    errno = ENOSPC;
+    return false;
+  }
+  PathBuf path = platform_path(layout::kVesk);
+  path.add("/").add_u(static_cast<unsigned>(sap)).add(layout::kVeskLock);
+  if (!path.ok()) return false;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    if (err == EWOULDBLOCK) {
+      report_owner(sap, fd);
+      err = EADDRINUSE;
+    }
+    close(fd);
+    errno = err;
+    return false;
+  }
+  char text[24];
+  const int n = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
+  // A lock whose pid could not be written still locks; a refused bind then
+  // names no pid.
+  [[maybe_unused]] const bool named =
+      ftruncate(fd, 0) == 0 && pwrite(fd, text, static_cast<std::size_t>(n), 0) == n;
+  const int high = fcntl(fd, F_DUPFD_CLOEXEC, kLockFdFloor);
+  if (high >= 0) {
+    close(fd);
+    fd = high;
+  }
+  g_locks[g_lock_count++] = SapLock{sap, fd};
+  if (g_lock_count == 1) record_card();
+  return true;
+}
 
 bool sap_addr(int sap, sockaddr_un* addr, socklen_t* len) {
   PathBuf name;
@@ -131,6 +206,8 @@ void vesk_options_release(int handle, int sap) {
 }  // namespace
 
 void vesk_reset() {
+  for (std::size_t i = 0; i < g_lock_count; ++i) close(g_locks[i].fd);
+  g_lock_count = 0;
   for (SapSlot& s : g_saps) s = SapSlot{};
   g_last_errno = 0;
   for (OptionWord& w : g_words) w = OptionWord{};
@@ -149,7 +226,7 @@ extern "C" int vesk_bind(int /*type*/, int sap, const void* /*addr*/, const char
   }
   sockaddr_un addr;
   socklen_t len;
-  if (!host::sap_addr(sap, &addr, &len)) return -1;
+  if (!host::sap_addr(sap, &addr, &len) || !host::own_sap(sap)) return -1;
   // Blocking for receiving (the daemon receives only what select announced);
   // every send passes MSG_DONTWAIT instead.
   int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -159,16 +236,14 @@ extern "C" int vesk_bind(int /*type*/, int sap, const void* /*addr*/, const char
     errno = EMFILE;
     return -1;
   }
-  // A socket file left by a process that died is stale: replace it.
-  unlink(addr.sun_path);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0 ||
-      host::set_socket_mode(addr.sun_path) != 0) {
+  host::SocketFile file;
+  if (host::bind_socket_file(fd, addr, len, &file) != 0) {
     int err = errno;
     close(fd);
     errno = err;
     return -1;
   }
-  host::g_saps[fd] = SapSlot{true, sap, 0};
+  host::g_saps[fd] = SapSlot{true, sap, 0, file};
   return fd;
 }
 
@@ -178,12 +253,12 @@ extern "C" int vesk_unbind(int handle, int /*flags*/) {
     errno = EBADF;
     return -1;
   }
-  int sap = slot->sap;
+  const SapSlot bound = *slot;
   *slot = SapSlot{};
-  host::vesk_options_release(handle, sap);
+  host::vesk_options_release(handle, bound.sap);
   sockaddr_un addr;
   socklen_t len;
-  if (host::sap_addr(sap, &addr, &len)) unlink(addr.sun_path);
+  if (host::sap_addr(bound.sap, &addr, &len)) host::remove_socket_file(addr.sun_path, bound.file);
   return close(handle);
 }
 

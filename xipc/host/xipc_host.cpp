@@ -1,6 +1,8 @@
 // XIPC (family 31) on a host: each endpoint (core, module, port) is an AF_UNIX
 // datagram socket at $DRAVIK_PLATFORM_DIR/xipc/<core>.<module>.<port>, and
 // every datagram carries the sender's 20-byte XipcAddr before its payload.
+// An endpoint's socket file belongs to the process that bound it (see
+// platform/host/socket_file.h).
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/un.h>
@@ -12,6 +14,7 @@
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
 #include "platform/host/layout.h"
+#include "platform/host/socket_file.h"
 #include "xipc/xipc.h"
 
 namespace host {
@@ -24,7 +27,8 @@ constexpr std::size_t kMaxXipcPayload = 65536;
 struct XipcSlot {
   bool open;
   bool bound;
-  XipcAddr addr;  // the bound endpoint; zero while unbound
+  XipcAddr addr;          // the bound endpoint; zero while unbound
+  host::SocketFile file;  // what the bind made at the endpoint's path
 };
 
 XipcSlot g_xipc[kMaxXipcFds];
@@ -73,7 +77,7 @@ extern "C" int xipc_socket(int family, int type, int /*protocol*/) {
     errno = EMFILE;
     return -1;
   }
-  host::g_xipc[fd] = XipcSlot{true, false, {}};
+  host::g_xipc[fd] = XipcSlot{true, false, {}, {}};
   return fd;
 }
 
@@ -92,15 +96,7 @@ extern "C" int xipc_bind(int fd, const XipcAddr* addr, socklen_t addrlen) {
   sockaddr_un sa;
   socklen_t len;
   if (!host::endpoint_addr(*addr, &sa, &len)) return -1;
-  // A socket file left by a process that died is stale: replace it.
-  unlink(sa.sun_path);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), len) != 0) return -1;
-  if (host::set_socket_mode(sa.sun_path) != 0) {
-    int err = errno;
-    unlink(sa.sun_path);
-    errno = err;
-    return -1;
-  }
+  if (host::bind_socket_file(fd, sa, len, &slot->file) != 0) return -1;
   slot->bound = true;
   slot->addr = XipcAddr{};
   slot->addr.family = AF_XIPC;
@@ -181,7 +177,8 @@ extern "C" int xipc_close(int fd) {
     if (slot->bound) {
       sockaddr_un sa;
       socklen_t len;
-      if (host::endpoint_addr(slot->addr, &sa, &len)) unlink(sa.sun_path);
+      if (host::endpoint_addr(slot->addr, &sa, &len))
+        host::remove_socket_file(sa.sun_path, slot->file);
     }
     *slot = XipcSlot{};
   }
