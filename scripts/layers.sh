@@ -21,30 +21,21 @@ declare -A may=(
   [tools/dppsim]="tools/cli tools/client xipc wire"
   [tools/dravikctl]="tools/cli tools/client portdebug wire"
 )
+daemon=(wire xipc platform portdebug dpplog frame)
 status=0
 while IFS=: read -r file line text; do
   [[ $file == *_test.cpp ]] && continue
-  inc=${text#*\"}
-  inc=${inc%%\"*}
-  from=${file%/*} to=${inc%/*} ok=0
-  if [[ ! -v may[$from] ]]; then
-    echo "$file: the folder $from has no row in scripts/layers.sh" >&2
-    status=1
-    continue
-  fi
+  inc=${text#*\"} && inc=${inc%%\"*} && from=${file%/*} && to=${inc%/*} && ok=0
+  [[ -v may[$from] ]] || { echo "$file: $from/ has no row in $0" >&2 && status=1 && continue; }
   for a in "$from" ${may[$from]}; do [[ $to == "$a" || $inc == "$a" ]] && ok=1; done
-  if [ "$ok" -eq 0 ]; then
-    echo "$file:$line: $from/ may not include \"$inc\"" >&2
-    status=1
-  fi
-done < <(grep -rn --include='*.h' --include='*.cpp' '^#include "' wire xipc platform portdebug dpplog frame tools)
+  ((ok)) || { echo "$file:$line: $from/ may not include \"$inc\"" >&2 && status=1; }
+done < <(grep -rn --include='*.h' --include='*.cpp' '^#include "' "${daemon[@]}" tools)
 # The host's own transport (Unix-domain sockets, Linux headers) is known only
 # to the host implementations.
 while IFS=: read -r file line text; do
   [[ $file == *_test.cpp || $file == */host/* ]] && continue
   echo "$file:$line: only platform/host/ and xipc/host/ may include ${text#\#include }" >&2
   status=1
-done < <(grep -rnE --include='*.h' --include='*.cpp' '^#include <(sys/un\.h|linux/)' \
-  wire xipc platform portdebug dpplog frame)
+done < <(grep -rnE --include='*.h' --include='*.cpp' '^#include <(sys/un\.h|linux/)' "${daemon[@]}")
 [ "$status" -eq 0 ] && echo "layers: every include points down"
 exit "$status"

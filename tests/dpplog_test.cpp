@@ -86,9 +86,7 @@ struct Step {
   std::uint32_t to = 0;
   Buf msg = {};
 };
-Step report(std::string what, std::string text) {
-  return {std::move(what), 5001, {}, std::move(text)};
-}
+Step report(std::string text) { return {"", 5001, {}, std::move(text)}; }
 
 class LogTest : public DaemonTest {
  protected:
@@ -133,10 +131,8 @@ class LogTest : public DaemonTest {
     EXPECT_TRUE(got(0xF, flag_msg(0, 6)));
   }
   void converse(const std::vector<Step>& steps) {
-    std::string what;
-    for (const Step& s : steps) {
-      what = s.what.empty() ? what : s.what;
-      SCOPED_TRACE(what);
+    for (std::string what; const Step& s : steps) {
+      SCOPED_TRACE(what = s.what.empty() ? what : s.what);
       if (s.opcode == 5000)
         set_debug(s.payload);
       else if (s.opcode == 5001)
@@ -252,31 +248,29 @@ TEST_F(LogTest, CategoriesOverridesFiltersAndTheReport) {
     out += setting(static_cast<int>(flags), 5) + sending(flags, 6, {1, 3});
     return Step{what, 5000, std::move(payload), std::move(out), 0x5, flag_msg(flags, 6, blocks)};
   };
-  const std::string f_on = "1 3 \n\nrx ipc message is on\n" + f_lines;
   // clang-format off
   converse({
       {"a map change while no category is on sends nothing",
        5000, dpp_map(1, 0x5), "DPPDEBUG_MGR_INFO: new dppmap: 5\ndppmap is set:5" + kAdd},
       sends("category 3 brings the one it overrides, with the same filters",
             category(1, 3, f), over, 5, {{1, f}, {3, f}}),
-      report("", kHead + f_on),
+      report(kHead + "1 3 \n\nrx ipc message is on\n" + f_lines),
       sends("category 1 off while 3 stays on: only bit 0 goes, nothing is notified",
             category(0, 1), "", 4, {{3, f}}),
-      report("", kHead + f_on),
+      report(kHead + "1 3 \n\nrx ipc message is on\n" + f_lines),
       sends("", category(1, 3, f), over, 5, {{1, f}, {3, f}}),
       sends("category 3 off takes the one it overrides with it", category(0, 3),
             "DPPDEBUG_MGR_INFO: Turning off flag 1 (overridden by 3\n", 0),
       sends("categories whose overrider is off are listed with their own filters",
             category(1, 2, g, "/dev/zero"), zero, 2, {{2, g}}),
       sends("", category(1, 29, g, "/dev/zero"), zero, 0x10000002, {{2, g}, {29, g}}),
-      report("", kHead + "1 3 \n\ntx ipc message header is on\n" + g_lines + "fsm is on\n" +
-                 g_lines),
+      report(kHead + "1 3 \n\ntx ipc message header is on\n" + g_lines + "fsm is on\n" + g_lines),
       sends("all on: every category, every filter cleared",
             set({.type = 1, .on = 1, .all = 1, .name = {}}), kAdd, 0x1FFFFFFF),
       sends("all off keeps the filters, removes the terminal and sends flags 0",
             set({.type = 1, .all = 1, .name = "/dev/zero"}),
             "DPPDEBUG_MGR_INFO: Notifying syslogd to remove vty /dev/zero\n", 0),
-      report("", kHead + "1 3 \n\n"),
+      report(kHead + "1 3 \n\n"),
   });
   // clang-format on
   // Every category on with four filter words: the report is cut at 4095
@@ -322,7 +316,7 @@ TEST_F(LogTest, MapChangesLevelsAndRequestsThatChangeNothing) {
       {"a level above 7 is stored and sent unchanged", 5000, level(9),
        "DPPDEBUG_MGR_INFO: Debug level changed to 9\n" + sending(0x800, 9, {1, 4}),
        0x9, flag_msg(0x800, 9, {{12, f}})},
-      report("", "\nDebug level: 9 (UNKNOWN)\n\nDPP instances: 1 4 \n\nvirtualization state "
+      report("\nDebug level: 9 (UNKNOWN)\n\nDPP instances: 1 4 \n\nvirtualization state "
                  "machine is on\n    filter 4 is 0x00000055 (85)\n"),
       {"level 0", 5000, level(0),
        "DPPDEBUG_MGR_INFO: Debug level changed to 0\n" + sending(0x800, 0, {1, 4}),
@@ -338,7 +332,7 @@ TEST_F(LogTest, MapChangesLevelsAndRequestsThatChangeNothing) {
        "DPPDEBUG_MGR_INFO: new dppmap: 0\n" + on + "0\n" + off + "9\n" + sending(0, 0, {1, 4}) +
            "dppmap is set:0DPPDEBUG_MGR_INFO: Notifying syslogd to remove vty /dev/null\n",
        0x9, flag_msg(0, 0)},
-      report("", "\nDebug level: 0 (EMERG)\n\nDPP instances: \n\nvirtualization state machine is "
+      report("\nDebug level: 0 (EMERG)\n\nDPP instances: \n\nvirtualization state machine is "
                  "on\n    filter 4 is 0x00000055 (85)\n"),
   });
   // clang-format on
@@ -376,28 +370,26 @@ TEST_F(LogTest, UpDownAndFeatureDownloadsFollowTheStateTable) {
       {"outside the map: up without flags", 7521, up(3), ""},
       {"beyond the card, or 31: no DPP", 7521, up(9), ""},
       {"", 7522, up(0xFFFFFFFF), ""},
-      report("", kHead + logging),
-      {"the plinder-off download takes DPPs 1 and 2 out of logging",
-       7571, feature_rqst(kOff, {0, 1}), ""},
-      report("", kHead + "3 \n\ndriver rx is on\n    filter 1 is 0x00000003 (3)\n"),
+      report(kHead + logging),
+      {"plinder-off takes DPPs 1 and 2 out of logging", 7571, feature_rqst(kOff, {0, 1}), ""},
+      report(kHead + "3 \n\ndriver rx is on\n    filter 1 is 0x00000003 (3)\n"),
       {"its completion leaves them out, and DPP_UP cannot bring them back",
        7572, feature_done(kOff, {{0, 2}, {1, 2}}), ""},
       {"", 7521, up(0), ""},
       {"another feature's completion: status 2 returns DPP 2 and brings it up, another status "
        "returns DPP 1 to logging, not up", 7572, feature_done(kOther, {{1, 2}, {0, 1}}), two, 0x2,
        flags},
-      report("", kHead + logging),
+      report(kHead + logging),
       {"", 7521, up(0), one, 0x1, flags},
-      {"another feature's request only takes the DPP down",
-       7571, feature_rqst(kOther, {0, 200}), ""},
-      report("", kHead + logging),
+      {"another feature's request only takes it down", 7571, feature_rqst(kOther, {0, 200}), ""},
+      report(kHead + logging),
       {"", 7521, up(0), one, 0x1, flags},
       {"a failed download changes nothing", 7573, feature_rqst(kOff, {0, 1, 2, 3}), ""},
       {"an empty request changes nothing", 7571, feature_rqst(kOff, {}), ""},
       {"", 7521, up(0), ""},
       {"indexes 32 and above name no DPP", 7571, feature_rqst(kOff, high), ""},
       {"", 7572, feature_done(7, {{0xFFFF, 2}, {32, 2}, {31, 2}}), ""},
-      report("", kHead + logging),
+      report(kHead + logging),
   });
   // clang-format on
 }
@@ -472,16 +464,12 @@ TEST_F(LogTest, EveryCategoryFormReachesTheDebugFacilityAndItsTerminal) {
   touch(plain);
   set_debug(category(1, 5, {}, plain));
   for (std::size_t i = 0, seen = 0; i < datagrams.size(); ++i) {
-    const Datagram& g = datagrams[i];
-    SCOPED_TRACE(::testing::Message()
-                 << "datagram " << i << " (core " << g.core << ", opcode " << g.opcode << ")");
-    from_dpp(g.core, g.opcode, g.payload);
+    SCOPED_TRACE("datagram " + std::to_string(i));
+    from_dpp(datagrams[i].core, datagrams[i].opcode, datagrams[i].payload);
     EXPECT_EQ(last(), "");
     const Lines all = facility();
-    EXPECT_EQ(
-        Lines(all.begin() + static_cast<std::ptrdiff_t>(std::min(seen, all.size())), all.end()),
-        g.records);
-    seen = all.size();
+    EXPECT_EQ(Lines(all.begin() + std::min(std::exchange(seen, all.size()), all.size()), all.end()),
+              datagrams[i].records);
   }
   const std::string all = client::read_file(client::dbgfac_log_path(p(), "dpp_debug")).value_or("");
   EXPECT_EQ(client::read_file(plain), all);

@@ -107,10 +107,8 @@ class RelayTest : public DaemonTest {
   // A refused request prints no request lines: its step's text starts with
   // the handler's name. A listing (126) prints none either.
   void converse(const std::vector<Step>& steps) {
-    std::string what;
-    for (const Step& s : steps) {
-      what = s.what.empty() ? what : s.what;
-      SCOPED_TRACE(what);
+    for (std::string what; const Step& s : steps) {
+      SCOPED_TRACE(what = s.what.empty() ? what : s.what);
       const auto r = wire::decode_debug_request(s.request);
       const bool own = r.commandID != 126 && !s.printed.starts_with("processVESKreq");
       EXPECT_EQ(relay(s.request), s.reply);
@@ -141,8 +139,7 @@ TEST_F(RelayTest, TwoTerminalsSubscribeMergeAndLetGo) {
   release.noFlag = 0xFF;  // any non-zero noFlag lets go
   // clang-format off
   converse({
-      {"a new row lands at the top",
-       on(2, 0, a), row(99, 0x1, 55, 0, a), {{0, flag(kOn, 0x1, 55)}}},
+      {"a new row goes on top", on(2, 0, a), row(99, 0x1, 55, 0, a), {{0, flag(kOn, 0x1, 55)}}},
       {"the same key merges", on(4, 0, a), row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x4, 55)}}},
       {"another module is another row",
        on(41, 0, a), row(98, 0x2, 77, 0, a) + row(99, 0x5, 55, 0, a), {{0, flag(kOn, 0x2, 77)}}},

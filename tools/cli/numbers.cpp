@@ -4,12 +4,12 @@
 
 namespace tools {
 
-std::optional<std::uint64_t> parse_number(std::string_view s, std::uint64_t max) {
-  int base = 10;
-  if (s.starts_with("0x") || s.starts_with("0X")) {
+std::optional<std::uint64_t> parse_number(std::string_view s, std::uint64_t max, int base) {
+  if (base != 10 && (s.starts_with("0x") || s.starts_with("0X"))) {
     s.remove_prefix(2);
     base = 16;
   }
+  base = base == 0 ? 10 : base;
   std::uint64_t v = 0;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, base);
   if (s.empty() || ec != std::errc() || end != s.data() + s.size() || v > max) return std::nullopt;

@@ -17,8 +17,10 @@ struct UsageError : std::runtime_error {
 };
 
 // Decimal, or hexadecimal after "0x"; a leading zero does not make it octal.
-// Nothing when the text is not such a number or exceeds max.
-std::optional<std::uint64_t> parse_number(std::string_view s, std::uint64_t max = 0xFFFFFFFF);
+// With base 10 only decimal; with base 16 hexadecimal, "0x" or not. Nothing
+// when the text is not such a number or exceeds max.
+std::optional<std::uint64_t> parse_number(std::string_view s, std::uint64_t max = 0xFFFFFFFF,
+                                          int base = 0);
 // A comma-separated list of such numbers ("1,2", "0x10,0,3"); nothing when
 // an item is empty or not a number.
 std::optional<std::vector<std::uint32_t>> parse_number_list(std::string_view s);

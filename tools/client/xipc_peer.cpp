@@ -47,20 +47,6 @@ std::vector<XipcFrame> FakeDppEndpoint::drain() {
   return out;
 }
 
-std::vector<XipcFrame> FakeDppEndpoint::recv_all_for(std::chrono::milliseconds period) {
-  std::vector<XipcFrame> out;
-  auto deadline = std::chrono::steady_clock::now() + period;
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    if (auto f = recv(left)) out.push_back(std::move(*f));
-  }
-  auto rest = drain();
-  out.insert(out.end(), std::make_move_iterator(rest.begin()), std::make_move_iterator(rest.end()));
-  return out;
-}
-
 int dpp_send(const PlatformDir& p, std::uint16_t core, std::uint16_t module, std::uint16_t port,
              std::uint16_t opcode, wire::Bytes payload, XipcEndpoint dst) {
   XipcAddr sender{};

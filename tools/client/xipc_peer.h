@@ -52,9 +52,6 @@ struct FakeDppEndpoint {
   std::optional<XipcFrame> recv(std::chrono::milliseconds timeout);
   // Every frame already queued, without waiting.
   std::vector<XipcFrame> drain();
-  // Every frame that arrives within the whole of `period` (for checking that
-  // nothing, or nothing more, comes).
-  std::vector<XipcFrame> recv_all_for(std::chrono::milliseconds period);
 };
 
 // Sends payload to dst as the DPP service {core, module, port}, from an

@@ -24,20 +24,26 @@ namespace dppsim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using ull = unsigned long long;
 constexpr auto kStuckAfter = std::chrono::seconds(10);
 constexpr auto kProgressEvery = std::chrono::seconds(1);
 
 struct Tally {
+  Clock::time_point start = Clock::now();
   std::uint64_t sent = 0;
   std::uint64_t retries = 0;
 };
 
-double seconds_since(Clock::time_point t) {
-  return std::chrono::duration<double>(Clock::now() - t).count();
+// Pacing: waits until record seq is due at `rate` records per second (0: as
+// fast as possible). A sleep, not a wait for an event.
+void wait_turn(const Tally& t, double rate, std::uint64_t seq) {
+  if (rate > 0)
+    std::this_thread::sleep_until(t.start + std::chrono::duration_cast<Clock::duration>(
+                                                std::chrono::duration<double>((seq - 1) / rate)));
 }
 
-// Sends one frame, retrying while the daemon's queue is full. 0, or the errno
-// that ended the attempt (ETIMEDOUT when the queue stayed full).
+// Retries: sends one frame, again while the daemon's queue is full. 0, or the
+// errno that ended the attempt (ETIMEDOUT when the queue stayed full).
 int send_one(int fd, const std::string& path, const std::vector<std::uint8_t>& frame, Tally& t) {
   const auto since = Clock::now();
   for (;;) {
@@ -47,6 +53,37 @@ int send_one(int fd, const std::string& path, const std::vector<std::uint8_t>& f
     ++t.retries;
     ::poll(nullptr, 0, 1);  // let the daemon read
   }
+}
+
+// Reporting: the record that could not be sent, progress once a second on a
+// run of several records, and the summary.
+int report_failure(const SendPlan& plan, const Tally& t, std::uint64_t seq, const std::string& dst,
+                   int err) {
+  std::fprintf(
+      stderr, "dppsim send: record %llu could not be sent to the daemon's endpoint %s: %s%s\n",
+      ull{seq}, dst.c_str(), err == ETIMEDOUT ? "its queue stayed full" : std::strerror(err),
+      err == ENOENT || err == ECONNREFUSED ? " (is dravik running there?)" : "");
+  std::printf("dppsim: sent %llu of %llu %s before the failure\n", ull{t.sent}, ull{plan.count},
+              kind_name(plan).c_str());
+  return kExitFailed;
+}
+
+void report_progress(const SendPlan& plan, const Tally& t, Clock::time_point& next) {
+  if (plan.count <= 1 || Clock::now() < next) return;
+  std::printf("dppsim: progress: %llu/%llu sent, %llu retries on a full queue\n", ull{t.sent},
+              ull{plan.count}, ull{t.retries});
+  std::fflush(stdout);
+  next += kProgressEvery;
+}
+
+void report_done(const SendPlan& plan, const Tally& t, unsigned core) {
+  const double secs = std::chrono::duration<double>(Clock::now() - t.start).count();
+  std::printf(
+      "dppsim: sent %llu %s from DPP %u core %u to %u.%u.%u in %.3f s (%.0f/s), %llu "
+      "retries on a full queue\n",
+      ull{t.sent}, kind_name(plan).c_str(), plan.dpp, core, client::kDaemonEndpoint.core,
+      client::kDaemonEndpoint.module, client::kDaemonEndpoint.port, secs,
+      secs > 0 ? static_cast<double>(t.sent) / secs : 0.0, ull{t.retries});
 }
 
 }  // namespace
@@ -65,7 +102,6 @@ int send_records(const SendPlan& plan) {
     std::perror("dppsim send: socket");
     return kExitFailed;
   }
-
   XipcAddr sender{};
   sender.family = AF_XIPC;
   sender.core = sender_core(plan);
@@ -73,47 +109,17 @@ int send_records(const SendPlan& plan) {
   sender.opcode = sender_opcode(plan);
 
   Tally t;
-  const auto start = Clock::now();
-  auto next_progress = start + kProgressEvery;
+  auto next_progress = t.start + kProgressEvery;
   for (std::uint64_t seq = 1; seq <= plan.count; ++seq) {
-    if (plan.rate > 0) {
-      auto due = start + std::chrono::duration_cast<Clock::duration>(
-                             std::chrono::duration<double>((seq - 1) / plan.rate));
-      std::this_thread::sleep_until(due);  // pacing, not waiting for an event
-    }
+    wait_turn(t, plan.rate, seq);
     auto payload = payload_for(plan, seq);
     sender.length = static_cast<std::uint16_t>(payload.size());
     int err = send_one(sock.fd, dst, client::encode_xipc_frame(sender, payload), t);
-    if (err != 0) {
-      std::fprintf(stderr,
-                   "dppsim send: record %llu could not be sent to the daemon's endpoint %s: %s%s\n",
-                   static_cast<unsigned long long>(seq), dst.c_str(),
-                   err == ETIMEDOUT ? "its queue stayed full" : std::strerror(err),
-                   err == ENOENT || err == ECONNREFUSED ? " (is dravik running there?)" : "");
-      std::printf("dppsim: sent %llu of %llu %s before the failure\n",
-                  static_cast<unsigned long long>(t.sent),
-                  static_cast<unsigned long long>(plan.count), kind_name(plan).c_str());
-      return kExitFailed;
-    }
+    if (err != 0) return report_failure(plan, t, seq, dst, err);
     ++t.sent;
-    if (plan.count > 1 && Clock::now() >= next_progress) {
-      std::printf("dppsim: progress: %llu/%llu sent, %llu retries on a full queue\n",
-                  static_cast<unsigned long long>(t.sent),
-                  static_cast<unsigned long long>(plan.count),
-                  static_cast<unsigned long long>(t.retries));
-      std::fflush(stdout);
-      next_progress += kProgressEvery;
-    }
+    report_progress(plan, t, next_progress);
   }
-  const double secs = seconds_since(start);
-  std::printf(
-      "dppsim: sent %llu %s from DPP %u core %u to %u.%u.%u in %.3f s (%.0f/s), %llu "
-      "retries on a full queue\n",
-      static_cast<unsigned long long>(t.sent), kind_name(plan).c_str(), plan.dpp,
-      static_cast<unsigned>(sender.core), client::kDaemonEndpoint.core,
-      client::kDaemonEndpoint.module, client::kDaemonEndpoint.port, secs,
-      secs > 0 ? static_cast<double>(t.sent) / secs : 0.0,
-      static_cast<unsigned long long>(t.retries));
+  report_done(plan, t, sender.core);
   return kExitOk;
 }
 

@@ -1,11 +1,11 @@
 #include "tools/dravikctl/command_words.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <optional>
 
 #include "portdebug/cmd_table.h"
+#include "tools/cli/numbers.h"
 #include "wire/debug_request.h"
 
 namespace dravikctl {
@@ -44,33 +44,16 @@ Slot slot_of(const std::vector<std::string>& words, std::size_t i) {
   return Slot::Port;  // "port %d" and "dpp %d"
 }
 
-std::optional<std::uint32_t> parse_decimal(std::string_view w) {
-  std::uint32_t v = 0;
-  auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), v, 10);
-  if (w.empty() || ec != std::errc() || end != w.data() + w.size()) return std::nullopt;
-  return v;
-}
+// The base of a slot's number: %d decimal, %x hexadecimal ("0x" or not).
+int base_of(std::string_view slot) { return slot == "%x" ? 16 : 10; }
 
-std::optional<std::uint32_t> parse_hex(std::string_view w) {
-  if (w.starts_with("0x") || w.starts_with("0X")) w.remove_prefix(2);
-  std::uint32_t v = 0;
-  auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), v, 16);
-  if (w.empty() || ec != std::errc() || end != w.data() + w.size()) return std::nullopt;
-  return v;
-}
-
+// Whether w is written as a slot's number. One too large for 32 bits still
+// counts as a value, so that the operator hears "does not fit" rather than
+// "unknown word".
 bool parses_as(std::string_view slot, std::string_view w) {
-  // A number too large for 32 bits still counts as a value, so that the
-  // operator hears "out of range" rather than "unknown word".
-  bool digits =
-      !w.empty() && std::all_of(w.begin(), w.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (slot == "%d") return digits;
-  if (digits) return true;
-  std::string_view h = w;
-  if (h.starts_with("0x") || h.starts_with("0X")) h.remove_prefix(2);
-  return !h.empty() && std::all_of(h.begin(), h.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-  });
+  if (base_of(slot) == 16 && (w.starts_with("0x") || w.starts_with("0X"))) w.remove_prefix(2);
+  const char* digits = base_of(slot) == 16 ? "0123456789abcdefABCDEF" : "0123456789";
+  return !w.empty() && w.find_first_not_of(digits) == std::string_view::npos;
 }
 
 // How well the operator's word w fits position i of a pattern; the rank
@@ -175,7 +158,7 @@ std::variant<MatchedCommand, MatchError> take_values(const CommandPattern& p,
     const std::string& pw = p.words[i];
     if (!is_slot(pw)) continue;
     const std::string& w = words[i];
-    auto v = pw == "%x" ? parse_hex(w) : parse_decimal(w);
+    auto v = tools::parse_number(w, 0xFFFFFFFF, base_of(pw));
     const std::string& what = p.words[i - 1];
     if (!v) return bad_value(what + " " + w + ": the number does not fit in 32 bits", p.id);
     switch (slot_of(p.words, i)) {

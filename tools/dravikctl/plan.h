@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "portdebug/vty_map.h"
 #include "tools/cli/numbers.h"
 #include "tools/dravikctl/command_words.h"
 #include "wire/opcodes.h"
@@ -24,8 +25,8 @@ constexpr std::uint32_t kOpcodePortDebug = 4000;
 static_assert(is_port_debug_opcode(kOpcodePortDebug));
 
 constexpr std::chrono::milliseconds kDefaultTimeout{2000};
-// The daemon keeps at most 99 characters of a terminal path.
-constexpr std::size_t kMaxVtyPath = 99;
+// The most characters of a terminal path the daemon keeps.
+constexpr std::size_t kMaxVtyPath = kVtyPathSize - 1;
 constexpr std::uint32_t kMaxDpp = 32;  // a DPP set has 32 bits
 
 enum class ActionKind {
