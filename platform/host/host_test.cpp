@@ -1,10 +1,12 @@
 // The host platform's edges that no run of the daemon reaches: failures
 // chosen through DRAVIK_FAIL, card paths that do not fit or leave the root,
-// the heartbeat line, and the XIPC descriptor table's end.
+// the heartbeat line and when an unwritten count is due, and the XIPC
+// descriptor table's end.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -139,13 +141,21 @@ TEST_F(HostTest, XipcSocketsEndAtDescriptor1023) {
 
 }  // namespace
 
-TEST_F(HostTest, HeartbeatLineFollowsEveryCountThroughCarriesAndPmChanges) {
+TEST_F(HostTest, HeartbeatLineShowsEveryCountAndPmOnceWrittenAndIsDueASecondLater) {
   char want[40];
+  EXPECT_EQ(corvan_heartbeat_due_ms(), -1);  // nothing counted yet
   for (unsigned long long n = 1; n <= 1001; ++n) {
     const int pm = n == 1000 ? -7 : 42;
     corvan_keep_alive(pm, 0);
     corvan_heartbeat_flush();
+    ASSERT_EQ(corvan_heartbeat_due_ms(), -1) << n;
     std::snprintf(want, sizeof want, "%020llu %011d\n", n, pm);
     ASSERT_EQ(read(path("corvan/heartbeats")), want) << n;
   }
+  corvan_keep_alive(42, 0);  // just after a write: counted, and due a second after it
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long in = corvan_heartbeat_due_ms() - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
+  EXPECT_TRUE(in > 900 && in <= 1000) << in;
+  EXPECT_EQ(read(path("corvan/heartbeats")), want);
 }
