@@ -36,7 +36,7 @@ extern "C" void send_flag_to_dpps(std::uint32_t flags, std::uint32_t dpps) {
 
   for (int n = 1; n <= num_dpps; ++n) {
     if ((dpps & (1u << (n - 1))) == 0) continue;
-    dpp_flag_addr.core = static_cast<std::uint16_t>(4 * (n - 1));
+    dpp_flag_addr.core = first_core_of_dpp(static_cast<unsigned>(n));
     flush_output();
     if (xipc_sendto(fd_xipc, bytes.data(), bytes.size(), 0, &dpp_flag_addr, kXipcAddrSize) < 0) {
       report_error("send xipc message");

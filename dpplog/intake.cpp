@@ -118,7 +118,7 @@ extern "C" int processKORUXIPCmsg(int sd) {
     printf("Received a unknown message from module: %d opcode: %d \n", src.module, src.opcode);
     return -1;
   }
-  const int dpp = src.core / 4 + 1;
+  const int dpp = dpp_of_core(src.core);
   if (src.opcode == kXipcOpcodePortDebug) {
     log_port_debug_text(rbuf, dpp);
   } else {

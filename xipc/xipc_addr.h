@@ -36,6 +36,11 @@ constexpr std::uint16_t kXipcOpcodePortDebug = 88;
 // log records under it (per-port debug text under the per-port debug opcode).
 constexpr std::uint16_t kXipcOpcodeDppLog = 33;
 
+// DPP n (from 1) owns four cores, XIPC cores 4(n-1) to 4(n-1)+3.
+constexpr std::uint16_t kXipcCoresPerDpp = 4;
+constexpr std::uint16_t first_core_of_dpp(unsigned n) { return kXipcCoresPerDpp * (n - 1); }
+constexpr int dpp_of_core(std::uint16_t core) { return core / kXipcCoresPerDpp + 1; }
+
 namespace xipc_addr {
 constexpr std::size_t kFamily = 0;
 constexpr std::size_t kCore = 2;

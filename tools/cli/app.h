@@ -6,9 +6,6 @@
 
 namespace tools {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-
 // A transform for numeric options: takes what parse_number takes and hands
 // CLI11 the value in decimal, so "0x1f" is hexadecimal and "010" is ten.
 const CLI::Validator& typed_number();

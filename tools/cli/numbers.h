@@ -1,5 +1,5 @@
-// Numbers as operators type them, and the error a planner raises for a
-// value the daemon cannot take.
+// Numbers as operators type them, the error a planner raises for a value the
+// daemon cannot take, and the exit statuses both tools end with.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,12 @@
 #include <vector>
 
 namespace tools {
+
+// Done; the daemon (or the platform) could not be reached or did not answer;
+// the command line is wrong.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
 
 // A command line that parses but names something that does not exist (a
 // command the table lacks, a DPP out of range, ...): printed, exit status 2.

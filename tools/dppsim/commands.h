@@ -3,13 +3,13 @@
 // be reached. A wrong command line (2) never gets this far.
 #pragma once
 
+#include "tools/cli/numbers.h"
 #include "tools/dppsim/dpp_state.h"
 #include "tools/dppsim/send_plan.h"
 
 namespace dppsim {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
+using tools::kExitFailed, tools::kExitOk;
 
 struct RunOptions {
   unsigned dpps = kMaxDpps;

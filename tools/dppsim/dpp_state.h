@@ -19,12 +19,8 @@
 
 namespace dppsim {
 
-constexpr unsigned kCoresPerDpp = 4;
+constexpr unsigned kCoresPerDpp = kXipcCoresPerDpp;
 constexpr unsigned kMaxDpps = 4;
-
-constexpr std::uint16_t first_core_of(unsigned dpp) {
-  return static_cast<std::uint16_t>(kCoresPerDpp * (dpp - 1));
-}
 
 // The debug bits of one module on one core, as the flag updates left them.
 struct PortBits {

@@ -77,7 +77,7 @@ int run_dpps(const RunOptions& o) {
   try {
     for (unsigned n = 1; n <= o.dpps; ++n) {
       states[n - 1].dpp = n;
-      const std::uint16_t first = first_core_of(n);
+      const std::uint16_t first = first_core_of_dpp(n);
       for (unsigned c = 0; c < o.cores_per_dpp; ++c) {
         client::XipcEndpoint where{static_cast<std::uint16_t>(first + c), kXipcModulePortDebug, 0};
         eps.push_back({std::make_unique<client::FakeDppEndpoint>(p, where), n});

@@ -6,7 +6,7 @@
 namespace dppsim {
 
 std::uint16_t sender_core(const SendPlan& p) {
-  return static_cast<std::uint16_t>(first_core_of(p.dpp) + p.core);
+  return static_cast<std::uint16_t>(first_core_of_dpp(p.dpp) + p.core);
 }
 
 std::uint16_t sender_opcode(const SendPlan& p) {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/app.h"
+#include "tools/cli/numbers.h"
 #include "tools/client/ring.h"
 #include "tools/client/unix_socket.h"
 #include "tools/client/vesk_client.h"
