@@ -25,9 +25,10 @@ namespace {
 
 std::time_t system_now() { return std::time(nullptr); }
 
+// The coarse monotonic clock, as the main loop's deadlines use.
 std::int64_t monotonic_ms() {
   timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
   return std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
 }
 
@@ -56,6 +57,11 @@ struct StreamState {
 // One entry per DPP plus entry 0, as the exported tables.
 StreamState* g_streams = nullptr;
 int g_dpps = 0;
+// No later than the earliest due_ms of any stream, 0 when none waits: the
+// loop asks on every pass. Deadlines are set in time order and only
+// flush_due_dpp_files moves this one on; a deadline cleared alone (a wrap, a
+// failed write) may leave it early, and the loop then wakes once for nothing.
+std::int64_t g_first_due = 0;
 
 void advance(int dpp, int written) {
   if (written > 0) g_streams[dpp].position += written;
@@ -155,7 +161,10 @@ void settle(int dpp, FILE* f, long start, std::int32_t stamp_before) {
     s.safe_end = start;
     s.since_safe = 1;
   }
-  if (s.due_ms == 0) s.due_ms = dpplog_now_ms() + kLogFlushDelayMs;
+  if (s.due_ms == 0) {
+    s.due_ms = dpplog_now_ms() + kLogFlushDelayMs;
+    if (g_first_due == 0) g_first_due = s.due_ms;
+  }
 }
 
 void reset_stream(int dpp) { g_streams[dpp] = StreamState{}; }
@@ -314,20 +323,19 @@ void write_dpp_record(int dpp, const char* text, std::size_t len) {
   write_record(dpp, [&](FILE* f) { return static_cast<int>(fwrite(text, 1, len, f)); });
 }
 
-std::int64_t dpp_files_flush_due_ms(void) {
-  std::int64_t due = -1;
-  for (int n = 1; n <= g_dpps; ++n) {
-    const std::int64_t d = g_streams[n].due_ms;
-    if (d != 0 && (due < 0 || d < due)) due = d;
-  }
-  return due;
-}
+std::int64_t dpp_files_flush_due_ms(void) { return g_first_due != 0 ? g_first_due : -1; }
 
 void flush_due_dpp_files(void) {
+  if (g_first_due == 0) return;
   const std::int64_t now = dpplog_now_ms();
+  g_first_due = 0;
   for (int n = 1; n <= g_dpps; ++n) {
     StreamState& s = g_streams[n];
-    if (s.due_ms == 0 || s.due_ms > now) continue;
+    if (s.due_ms == 0) continue;
+    if (s.due_ms > now) {
+      if (g_first_due == 0 || s.due_ms < g_first_due) g_first_due = s.due_ms;
+      continue;
+    }
     s.due_ms = 0;
     FILE* f = output_files[n];
     if (f == nullptr) continue;

@@ -39,6 +39,7 @@ void wake_loop() {
 }  // namespace
 
 void sayPendingSignals(void) {
+  if ((g_heartbeat_lines | g_unknown_signal) == 0) return;
   while (g_heartbeat_lines > 0) {
     g_heartbeat_lines = g_heartbeat_lines - 1;
     printf("%s: dravik sent heartbeat \n", "sb_sig_handler");
