@@ -76,6 +76,20 @@ std::vector<int> numbers(const std::string& out, const std::string& tag) {
   return n;
 }
 
+// Blocked until a file changes, with no time-out: poll(-1), or ppoll with
+// no time where there is no poll. An idle follower costs nothing.
+bool waits_without_timeout(pid_t pid) {
+  std::istringstream in(
+      client::read_file("/proc/" + std::to_string(pid) + "/syscall").value_or(""));
+  long nr = -1;
+  std::string fds, nfds, timeout;
+  in >> nr >> fds >> nfds >> timeout;
+#ifdef SYS_poll
+  if (nr == SYS_poll) return timeout == "0xffffffff";
+#endif
+  return nr == SYS_ppoll && timeout == "0x0";
+}
+
 // Records of 221 B, 9,489 a lap: the follower sees 30,000 across three wraps
 // once each, in order; log read ends with the newest; a follower stopped for
 // more than a lap says it missed records and goes on in order.
@@ -118,6 +132,7 @@ TEST(Tools, FollowAndReadTheRing) {
   EXPECT_TRUE(std::is_sorted(b.begin(), b.end()) && b.back() == 12000 && b.size() < 12000);
   EXPECT_EQ(c.size(), 100u);
   EXPECT_LT(follow.out().rfind("mem: b "), follow.out().find("mem: c 1 "));
+  EXPECT_TRUE(client::wait_for([&] { return waits_without_timeout(follow.pid()); }, kWait));
   ASSERT_EQ(follow.signal(SIGINT), 0);
   EXPECT_EQ(follow.wait_exit(), 0);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(client::clients_dir(daemon.p)),

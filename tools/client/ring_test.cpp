@@ -125,6 +125,9 @@ TEST(Ring, FollowsAcrossWrapsAndSaysWhatItMissed) {
     ASSERT_FALSE(got.empty() || got[0] < 0) << lapped;
     EXPECT_EQ(got.back(), w.seq);
     EXPECT_TRUE(lapped || got.front() == 1);
+    // Opened anew: read from its start.
+    const auto s = client::follow_ring(f, "rec 1 x\nrec 2 x\n", std::nullopt, false);
+    EXPECT_TRUE(s.emptied && seqs(s.lines) == (std::vector<int>{1, 2}));
   }
 }
 
