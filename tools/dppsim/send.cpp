@@ -12,8 +12,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
