@@ -232,7 +232,10 @@ TEST(Tools, DriveARealDaemon) {
   ASSERT_EQ(dpps.signal(SIGTERM), 0);
   EXPECT_EQ(dpps.wait_exit(), 0);
   EXPECT_TRUE(has(dpps.out(), "state of the DPPs (SIGTERM, stopping)")) << dpps.out();
-  EXPECT_TRUE(has(dpps.out(), "DPP 1: 4 flag update(s), 2 log-flag message(s)")) << dpps.out();
+  EXPECT_TRUE(has(dpps.out(),
+                  "DPP 1: 4 flag update(s), 2 log-flag message(s)\n  debug bits: none\n  log "
+                  "flags: level 3 (ERR)"))
+      << dpps.out();
 }
 
 // What the daemon answered but did not do, said with status 3; the truth comes

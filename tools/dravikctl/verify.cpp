@@ -13,7 +13,6 @@
 #include "tools/client/unix_socket.h"
 #include "tools/client/vesk_client.h"
 #include "tools/dravikctl/report.h"
-#include "wire/debug_request.h"
 #include "xipc/xipc_addr.h"
 
 namespace dravikctl {
@@ -91,12 +90,10 @@ int check_subscription(const client::PlatformDir& p, const Action& a) {
 // release-all and rebind are not answered: a listing request answered after
 // them shows that the daemon took them, and what the map holds now.
 int check_listing(const client::PlatformDir& p, const Action& a) {
-  wire::DebugRequest r;
-  r.commandID = 126;  // the listing
   const std::string term = unopenable_terminal(p);
-  if (term.size() >= sizeof r.term) return kExitOk;  // no such terminal fits: nothing to look at
-  std::memcpy(r.term, term.c_str(), term.size() + 1);
-  Answer got = ask(p, kOpcodePortDebug, wire::encode_debug_request(r), a.timeout);
+  if (term.size() > kMaxVtyPath) return kExitOk;  // no such terminal fits: nothing to look at
+  const Action show = plan_show_debug(term);
+  Answer got = ask(p, show.opcode, show.payload, a.timeout);
   if (!got.text) return got.status;
   if (a.opcode == kOpcodeReleaseAll && !got.text->empty()) {
     say("the daemon still lists subscriptions after release-all:\n" + *got.text);
