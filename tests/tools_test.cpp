@@ -73,6 +73,8 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
   EXPECT_EQ(r.status, 2);  // a platform directory too long for its sockets
   EXPECT_TRUE(has(r.err, "does not fit sun_path (107 bytes plus NUL)")) << r.err;
   EXPECT_EQ(run(sim, dead.path + std::string(100, 'd'), {"run"}).status, 1);
+  r = run(ctl, dead.path + std::string(70, 'd'), {"show", "debug"});  // sockets fit, a file not
+  EXPECT_TRUE(r.status == 2 && has(r.err, "name a terminal with --vty")) << r.err;
   r = run(ctl, dead.path, {"--vty", "/dev/null", "debug", "nivo", "ipstack", "tpc", "port", "3"});
   EXPECT_EQ(count_of(r.err, "(command "), 8u);  // the eight nearest
   for (const auto& [args, status, says] : {std::tuple{Lines{"--help"}, 0, "PM_DESCRIPTOR"},
@@ -293,6 +295,8 @@ TEST(Tools, SayWhatTheDaemonDidNotDo) {
   EXPECT_TRUE(dpps.wait_out("init \"ia\" tgt \"tb\""));
   // The open set's files hold records: another name first, then back to it.
   run(true, dir, {"send", "log", "--dpp", "1", "--category", "0x85", "x"});
+  ToolResult r = run(true, dir, {"send", "ipc", "tx", "--dpp", "1"});
+  EXPECT_TRUE(has(r.out, "dppsim: sent 1 TX IPC header record(s)")) << r.out;
   EXPECT_TRUE(client::wait_for(
       [&] {
         return client::read_file(dir + "/fs/cpp/plinder_dpp_logs/dbg.1").value_or("").size() > 0;
@@ -300,18 +304,19 @@ TEST(Tools, SayWhatTheDaemonDidNotDo) {
       kWait));
   EXPECT_EQ(run(false, dir, {"log", "file", "dbg"}).status, 0);  // the set already open
   EXPECT_EQ(run(false, dir, {"log", "file", "other"}).status, 0);
-  ToolResult r = run(false, dir, {"log", "file", "dbg"});
+  r = run(false, dir, {"log", "file", "dbg"});
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(has(r.err, "already hold records, and opening the set empties them: add --force"));
   EXPECT_EQ(run(false, dir, {"log", "file", "dbg", "--force"}).status, 0);
 
   // Stopped: no answer in time, and no reply socket left behind by Ctrl-C.
   ASSERT_EQ(daemon.proc->signal(SIGSTOP), 0);
-  r = run(false, dir, {"--timeout", "50", "log", "show"});
+  r = run(false, dir, {"--timeout", "50", "release-all"});  // sent, but its check is not answered
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(has(r.err, "did not answer within 50 ms")) << r.err;
   EXPECT_TRUE(has(r.err, "the request may still take effect")) << r.err;
-  Process ctl(DRAVIKCTL_BINARY, {"log", "show"}, {{"DRAVIK_PLATFORM_DIR", dir}}, dir, "ctl");
+  Process ctl(DRAVIKCTL_BINARY, {"--timeout", "60000", "log", "show"},
+              {{"DRAVIK_PLATFORM_DIR", dir}}, dir, "ctl");
   auto clients = [&] {
     return std::distance(std::filesystem::directory_iterator(dir + "/clients"), {});
   };

@@ -60,7 +60,7 @@ void print_listing_file(const std::string& text) {
 // directory), which is printed and removed.
 int show_to_stdout(const client::PlatformDir& p, const Action& a) {
   std::string tmpl = client::clients_dir(p) + "/show-XXXXXX";
-  if (client::make_dirs(client::clients_dir(p)) != 0 || tmpl.size() > kMaxVtyPath) {
+  if (tmpl.size() > kMaxVtyPath || client::make_dirs(client::clients_dir(p)) != 0) {
     std::fprintf(stderr, "dravikctl: no file for the listing in %s: name a terminal with --vty\n",
                  client::clients_dir(p).c_str());
     return kExitUsage;
