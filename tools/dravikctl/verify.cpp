@@ -22,7 +22,6 @@ using tools::category_hidden_by, tools::category_long_name, tools::category_name
 
 namespace {
 
-constexpr std::uint32_t kCoresPerDpp = 4;  // DPP n serves ports 4(n-1)+1 to 4n
 constexpr const char* kLogDir = "/cpp/plinder_dpp_logs/";
 constexpr const char* kLinkDir = "/var/log/external/";
 
@@ -38,7 +37,7 @@ std::string text_of(const std::vector<std::uint8_t>& payload) {
 std::string card_note(const std::optional<client::CardRecord>& card) {
   if (!card) return "";
   return " (the card, type " + std::to_string(card->id) + ", has " + std::to_string(card->dpps) +
-         " DPP(s): ports 1 to " + std::to_string(card->dpps * kCoresPerDpp) + ")";
+         " DPP(s): ports 1 to " + std::to_string(card->dpps * kXipcCoresPerDpp) + ")";
 }
 
 std::string endpoint(std::uint16_t core, std::uint16_t module) {

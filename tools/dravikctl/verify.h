@@ -15,10 +15,8 @@
 
 namespace dravikctl {
 
-constexpr int kExitOk = 0;
-constexpr int kExitNoAnswer = 1;  // no answer in time, or the daemon cannot be reached
-constexpr int kExitUsage = 2;
-constexpr int kExitNotDone = 3;  // the daemon answered but did not do what was asked
+using tools::kExitNotDone, tools::kExitOk, tools::kExitUsage;
+constexpr int kExitNoAnswer = tools::kExitFailed;  // no answer in time, or not reachable
 
 // A request the daemon answers: its reply text, or the exit status after
 // saying why there is none (not reachable, or no answer in time).
