@@ -2,10 +2,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "dpplog/manager.h"
 #include "frame/frame.h"
 #include "frame/main_loop.h"
+#include "generated/version.h"
 #include "platform/card.h"
 #include "platform/corvan.h"
 #include "xipc/xipc_comm.h"
@@ -24,7 +26,44 @@ static void startWithoutLogManager(void) {
   debug_q = q;
 }
 
+static const char kUsage[] =
+    "Usage: dravik PM_DESCRIPTOR RESTART LC_MODE HB_PERIOD EXTRA\n"
+    "       dravik --help | --version\n"
+    "\n"
+    "The debug-relay daemon of the service line card: relays per-port debug commands\n"
+    "to the DPP cores, keeps the DPPs' log settings in step and writes their log\n"
+    "records to per-DPP log files or the debug facility. It runs in the foreground\n"
+    "until SIGTERM and prints what it does on standard output.\n"
+    "\n"
+    "The five arguments are required on every card type but 163, whose daemon the\n"
+    "system manager starts without arguments (they are then ignored):\n"
+    "  PM_DESCRIPTOR  decimal; the system manager's descriptor that heartbeats name\n"
+    "  RESTART        decimal; stored for the platform, not read by the daemon\n"
+    "  LC_MODE        decimal, cut to a byte; stored, not read\n"
+    "  HB_PERIOD      decimal; stored, not read (heartbeats go once per loop pass)\n"
+    "  EXTRA          required, never read\n"
+    "With fewer, it prints \"Passed less than 6 required arguments\" and exits with\n"
+    "status 255. The host platform is set up by DRAVIK_PLATFORM_DIR, DRAVIK_FS_ROOT,\n"
+    "DRAVIK_CARD_ID and DRAVIK_FAIL; see dravik(8).\n";
+
+// Exactly one argument, --help or --version, is answered before anything
+// starts, whatever the card type; every other argument list is the start's.
+static bool answered_before_start(int argc, char** argv) {
+  if (argc != 2) return false;
+  if (strcmp(argv[1], "--help") == 0) {
+    fputs(kUsage, stdout);
+    return true;
+  }
+  if (strcmp(argv[1], "--version") == 0) {
+    printf("dravik %s%s%s%s\n", DRAVIK_VERSION, *DRAVIK_COMMIT ? " (commit " : "", DRAVIK_COMMIT,
+           *DRAVIK_COMMIT ? ")" : "");
+    return true;
+  }
+  return false;
+}
+
 int main(int argc, char** argv) {
+  if (answered_before_start(argc, argv)) return 0;
   card_id = 0;
   card_id_get(&card_id);
 

@@ -4,7 +4,10 @@
 # folder, allows that one file). Nothing includes upward, portdebug/ and
 # dpplog/ never include each other, and of the host folders only the host
 # implementations and the tools' client library (for the host platform's file
-# layout) include anything. Tests, fuzz harnesses and benchmarks may reach in.
+# layout) include anything. The tools name the DPP log categories and levels
+# from the daemon's own table (dpplog/flag_table.h, a library of its own), and
+# every program reports the version of the generated header. Tests, fuzz
+# harnesses and benchmarks may reach in.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 declare -A may=(
@@ -13,13 +16,13 @@ declare -A may=(
   [platform]="wire"
   [portdebug]="platform xipc wire"
   [dpplog]="platform xipc wire"
-  [frame]="portdebug dpplog platform xipc wire"
+  [frame]="portdebug dpplog platform xipc wire generated/version.h"
   [platform/host]="platform wire"
   [xipc/host]="xipc platform/host wire"
-  [tools/cli]=""
+  [tools/cli]="dpplog/flag_table.h generated/version.h"
   [tools/client]="platform/host/layout.h xipc wire"
-  [tools/dppsim]="tools/cli tools/client xipc wire"
-  [tools/dravikctl]="tools/cli tools/client portdebug wire"
+  [tools/dppsim]="tools/cli tools/client xipc wire dpplog/flag_table.h"
+  [tools/dravikctl]="tools/cli tools/client portdebug xipc wire"
 )
 daemon=(wire xipc platform portdebug dpplog frame)
 status=0

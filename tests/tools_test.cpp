@@ -1,8 +1,10 @@
 // The operator tools as their users run them: exit statuses (0 done, 1 no
-// answer, 2 a wrong command line) and the tools driving a real daemon.
+// answer, 2 a wrong command line, 3 the daemon did not do it) and the tools
+// driving a real daemon.
 #include <signal.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 #include <sstream>
 
@@ -24,11 +26,20 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
     int status;
     std::string says;
   } cases[] = {
-      {ctl, "--help", 0, "Usage: dravikctl"},
+      {ctl, "--help", 0, "--timeout MS=2000"},
+      {ctl, "--version", 0, "dravikctl 1."},
+      {ctl, "__complete --vty x debug nivo ipstack", 0, "\ntcpfsm\n"},
+      {ctl, "__complete no", 0, "debug\n"},
+      {ctl, "--vty /dev/null debug", 2, "the words that fit here: nivo, pemra\n"},
+      {ctl, "log categories --filters 1", 2, "the table takes neither"},
+      {ctl, "debg nivo", 2, "unknown command 'debg'; did you mean 'debug'?"},
+      {ctl, "notify dpp-uq 1", 2, "unknown command 'dpp-uq'; did you mean 'dpp-up'?"},
+      {ctl, "log level DEBG", 2, "did you mean 'DEBUG'?"},
+      {ctl, "log categories on 5,memx", 2, "unknown category 'memx'; did you mean 'mem'?"},
       {sim, "send --help", 0, "Usage: dppsim send"},
       {ctl, "commands", 0, "   8  debug nivo ipstack tcp port N\n"},
       {ctl, "--timeout 200 --vty /dev/null debug nivo ip tcp port 3", 1,
-       "did not answer within 200 ms"},
+       "cannot be reached: no socket vesk/930"},
       {ctl, "release-all", 1, "cannot be reached"},
       {ctl, "notify dpp-up 1", 1, "no SAP registered for opcode 7521"},
       {sim, "send text --dpp 1 hello", 1, "is dravik running there?"},
@@ -44,11 +55,12 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
       {ctl, "rebind --port1", 2, "not expected: --port1"},
       {sim, "send text --dpp 5 x", 2, "1 to 4"},
       {sim, "send log --dpp 1 x", 2, "--category"},
+      {sim, "send log --dpp 1 --category ipc x", 2, "\"ipc\" names categories 1, 2, 3, 4"},
       {ctl, "notify feature-failed x", 2, "not expected: x"},
       {ctl, "notify", 2, "A subcommand is required"},
       {sim, "run --dpps 0", 2, "1 to 4"},
       {sim, "run --cores-per-dpp 0", 2, "not in range 1 to 4"},
-      {sim, "fly", 2, "dppsim: A subcommand is required"}};
+      {sim, "fly", 2, "dppsim: unknown command 'fly'; one of: run, send"}};
   for (const auto& c : cases) {
     std::istringstream in(c.line);
     const std::vector<std::string> args{std::istream_iterator<std::string>(in), {}};
@@ -60,6 +72,18 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
   ToolResult r = run(ctl, dead.path + std::string(100, 'd'), {"log", "show"});
   EXPECT_EQ(r.status, 2);  // a platform directory too long for its sockets
   EXPECT_TRUE(has(r.err, "does not fit sun_path (107 bytes plus NUL)")) << r.err;
+  EXPECT_EQ(run(sim, dead.path + std::string(100, 'd'), {"run"}).status, 1);
+  r = run(ctl, dead.path + std::string(70, 'd'), {"show", "debug"});  // sockets fit, a file not
+  EXPECT_TRUE(r.status == 2 && has(r.err, "name a terminal with --vty")) << r.err;
+  r = run(ctl, dead.path, {"--vty", "/dev/null", "debug", "nivo", "ipstack", "tpc", "port", "3"});
+  EXPECT_EQ(count_of(r.err, "(command "), 8u);  // the eight nearest
+  for (const auto& [args, status, says] : {std::tuple{Lines{"--help"}, 0, "PM_DESCRIPTOR"},
+                                           {Lines{"--version"}, 0, "dravik 1."},
+                                           {Lines{"--help", "x"}, 255, "less than 6"}}) {
+    r = run_tool(DRAVIK_BINARY, args, {{"DRAVIK_PLATFORM_DIR", dead.path}});
+    EXPECT_EQ(r.status, status) << says;
+    EXPECT_TRUE(has(r.out, says)) << r.out;
+  }
   r = run(ctl, dead.path, {"commands"});
   EXPECT_EQ(count_of(r.out, "\n"), 122u);  // row 112 repeats row 111's text
   EXPECT_TRUE(has(r.out, " 111  debug pemra accel fenk N init X targ X write-acc dpp N   (also"))
@@ -210,7 +234,105 @@ TEST(Tools, DriveARealDaemon) {
   ASSERT_EQ(dpps.signal(SIGTERM), 0);
   EXPECT_EQ(dpps.wait_exit(), 0);
   EXPECT_TRUE(has(dpps.out(), "state of the DPPs (SIGTERM, stopping)")) << dpps.out();
-  EXPECT_TRUE(has(dpps.out(), "DPP 1: 4 flag update(s), 2 log-flag message(s)")) << dpps.out();
+  EXPECT_TRUE(has(dpps.out(),
+                  "DPP 1: 4 flag update(s), 2 log-flag message(s)\n  debug bits: none\n  log "
+                  "flags: level 3 (ERR)"))
+      << dpps.out();
+}
+
+// What the daemon answered but did not do, said with status 3; the truth comes
+// from what the host platform shows, never from the daemon's replies.
+TEST(Tools, SayWhatTheDaemonDidNotDo) {
+  Daemon daemon;
+  ASSERT_TRUE(daemon.idle(1));
+  const std::string& dir = daemon.dir();
+  Process dpps(DPPSIM_BINARY, {"run", "--dpps", "1"}, {{"DRAVIK_PLATFORM_DIR", dir}}, dir, "sim");
+  ASSERT_TRUE(dpps.wait_out("dppsim: ready")) << dpps.err();
+  const std::string vty = dir + "/vty", none = dir + "/none";
+  touch(vty);
+  std::string all = "1", big = "0x80000000";  // a report of them all is cut
+  for (int n = 2; n <= 29; ++n) all += "," + std::to_string(n);
+  for (int w = 2; w <= 4; ++w) big += ",0x80000000";
+  const struct {
+    std::string line;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"--vty " + none + " debug nivo ip tcp port 1", 3,
+       "cannot open the terminal " + none +
+           " (No such file or directory), so it stored no "
+           "subscription for it; it still switched the bits of \"debug nivo ipstack tcp port 1\" "
+           "on "
+           "at port 1, and no terminal owns them. Turn them off with: dravikctl --vty /dev/null no "
+           "debug nivo ipstack tcp port 1"},
+      {"--vty " + vty + " debug nivo ip tcp port 99", 3,
+       "port 99 has no DPP core endpoint on the host (xipc/98.39.0: No such file"},
+      {"--vty " + vty + " no debug nivo ip tcp port 99", 3, "the off-update reached no core"},
+      {"--vty " + vty + " debug nivo ip tcp port 2", 0, "subscribed"},
+      {"show debug", 0, "vty(" + vty + "):\n\tdebug nivo ipstack tcp port 2\n"},
+      {"release-all", 0, "every subscription released"},
+      {"show debug", 0, "No debugging is active\n"},
+      {"--vty " + vty + " debug nivo iscsi event port 1 init ia tgt tb", 0, "subscribed"},
+      {"log file a/b", 3, "could not create /cpp/plinder_dpp_logs/a/b.1"},
+      {"log categories on 14", 0, "note: no DPP's logging is on"},
+      {"log dpps on 1,5", 3, "DPP 5 is beyond the card (type 40, 4"},
+      {"log categories on mem,ipc", 0, "1 (ipc), 2 (ipc), 3 (ipc), 4 (ipc), 5 (mem) switched on"},
+      {"log categories off 4", 0, "switched off"},
+      {"log categories", 0,
+       " 1  ipc                unknown  unknown (hidden by 3, which is on)\n"
+       " 2  ipc                off      unknown\n 3  ipc                on       0,0,0,0\n"},
+      {"log level 3", 0, "(ERR)"},
+      {"notify dpp-up 5", 3, "DPP 5 is beyond the card"},
+      {"log file dbg", 0, "opened"},
+      {"log categories on " + all + " --filters " + big, 0, "switched on"},
+      {"log categories", 0, "29  fsm                unknown  unknown\n(the report was cut"}};
+  for (const auto& c : cases) {
+    std::istringstream in(c.line);
+    ToolResult r = run(false, dir, {std::istream_iterator<std::string>(in), {}});
+    EXPECT_EQ(r.status, c.status) << c.line << r.err;
+    EXPECT_TRUE(has(r.out + r.err, c.says)) << c.line << "\n" << r.out << r.err;
+  }
+  EXPECT_TRUE(dpps.wait_out("init \"ia\" tgt \"tb\""));
+  // The open set's files hold records: another name first, then back to it.
+  run(true, dir, {"send", "log", "--dpp", "1", "--category", "0x85", "x"});
+  ToolResult r = run(true, dir, {"send", "ipc", "tx", "--dpp", "1"});
+  EXPECT_TRUE(has(r.out, "dppsim: sent 1 TX IPC header record(s)")) << r.out;
+  EXPECT_TRUE(client::wait_for(
+      [&] {
+        return client::read_file(dir + "/fs/cpp/plinder_dpp_logs/dbg.1").value_or("").size() > 0;
+      },
+      kWait));
+  EXPECT_EQ(run(false, dir, {"log", "file", "dbg"}).status, 0);  // the set already open
+  EXPECT_EQ(run(false, dir, {"log", "file", "other"}).status, 0);
+  r = run(false, dir, {"log", "file", "dbg"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(has(r.err, "already hold records, and opening the set empties them: add --force"));
+  EXPECT_EQ(run(false, dir, {"log", "file", "dbg", "--force"}).status, 0);
+
+  // Stopped: no answer in time, and no reply socket left behind by Ctrl-C.
+  ASSERT_EQ(daemon.proc->signal(SIGSTOP), 0);
+  r = run(false, dir, {"--timeout", "50", "release-all"});  // sent, but its check is not answered
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "did not answer within 50 ms")) << r.err;
+  EXPECT_TRUE(has(r.err, "the request may still take effect")) << r.err;
+  Process ctl(DRAVIKCTL_BINARY, {"--timeout", "60000", "log", "show"},
+              {{"DRAVIK_PLATFORM_DIR", dir}}, dir, "ctl");
+  auto clients = [&] {
+    return std::distance(std::filesystem::directory_iterator(dir + "/clients"), {});
+  };
+  ASSERT_TRUE(client::wait_for([&] { return clients() == 1; }, kWait));
+  ctl.signal(SIGINT);
+  EXPECT_EQ(ctl.wait_exit(), 128 + SIGINT);
+  EXPECT_EQ(clients(), 0);
+  ASSERT_EQ(daemon.proc->signal(SIGCONT), 0);
+
+  Process send(DPPSIM_BINARY,
+               {"send", "text", "--dpp", "1", "--count", "1000", "--rate", "50", "x"},
+               {{"DRAVIK_PLATFORM_DIR", dir}}, dir, "send");
+  ASSERT_TRUE(send.wait_out("progress:"));
+  send.signal(SIGINT);
+  EXPECT_EQ(send.wait_exit(), 128 + SIGINT);
+  EXPECT_TRUE(has(send.out(), "dppsim: stopped by SIGINT: sent ")) << send.out();
 }
 
 }  // namespace

@@ -11,10 +11,11 @@
 namespace tools {
 
 // Done; the daemon (or the platform) could not be reached or did not answer;
-// the command line is wrong.
+// the command line is wrong; the daemon answered but did not do it.
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNotDone = 3;
 
 // A command line that parses but names something that does not exist (a
 // command the table lacks, a DPP out of range, ...): printed, exit status 2.

@@ -71,6 +71,8 @@ std::string dbgfac_vtys_path(const PlatformDir& p, std::string_view facility) {
 
 std::string clients_dir(const PlatformDir& p) { return p.dir + "/clients"; }
 
+std::string card_path(const PlatformDir& p) { return below(p, layout::kCardRecord); }
+
 std::string fs_path(const PlatformDir& p, std::string_view card_path) {
   return p.fs_root + std::string(card_path);
 }

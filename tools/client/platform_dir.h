@@ -38,6 +38,8 @@ std::string heartbeats_path(const PlatformDir& p);
 std::string dbgfac_log_path(const PlatformDir& p, std::string_view facility);
 std::string dbgfac_vtys_path(const PlatformDir& p, std::string_view facility);
 std::string clients_dir(const PlatformDir& p);
+// The card-type record of the daemon's host platform.
+std::string card_path(const PlatformDir& p);
 // A card path ("/cpp/...") as the host places it: fs_root + path.
 std::string fs_path(const PlatformDir& p, std::string_view card_path);
 

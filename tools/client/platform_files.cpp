@@ -42,6 +42,20 @@ std::optional<Heartbeats> read_heartbeats(const PlatformDir& p) {
   return parse_heartbeats(*text);
 }
 
+std::optional<CardRecord> parse_card(std::string_view text) {
+  CardRecord c;
+  std::size_t pos = 0;
+  if (!take_number(text, pos, c.id) || !take_number(text, pos, c.dpps)) return std::nullopt;
+  if (pos >= text.size() || text[pos] != '\n' || c.dpps == 0) return std::nullopt;
+  return c;
+}
+
+std::optional<CardRecord> read_card(const PlatformDir& p) {
+  auto text = read_file(card_path(p));
+  if (!text) return std::nullopt;
+  return parse_card(*text);
+}
+
 std::optional<std::string> read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;

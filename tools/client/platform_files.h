@@ -26,6 +26,16 @@ std::optional<Heartbeats> parse_heartbeats(std::string_view text);
 // Reads and parses corvan/heartbeats; nothing when it is missing or unreadable.
 std::optional<Heartbeats> read_heartbeats(const PlatformDir& p);
 
+// The card type as the daemon's host platform recorded it at start, in the
+// file "card" of the platform directory: "<card id> <DPP count>\n".
+struct CardRecord {
+  std::uint32_t id = 0;
+  std::uint32_t dpps = 0;
+};
+std::optional<CardRecord> parse_card(std::string_view text);
+// Nothing when the file is missing or does not hold the two numbers.
+std::optional<CardRecord> read_card(const PlatformDir& p);
+
 // The whole file, or nothing when it cannot be read.
 std::optional<std::string> read_file(const std::string& path);
 // The file's lines without their newlines; empty when it cannot be read.

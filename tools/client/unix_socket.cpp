@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tools/client/leftovers.h"
 #include "tools/client/platform_dir.h"
 
 namespace client {
@@ -29,8 +30,10 @@ void Fd::reset() {
   fd = -1;
 }
 
-BoundSocket::BoundSocket(BoundSocket&& o) noexcept : fd(std::move(o.fd)), path(std::move(o.path)) {
+BoundSocket::BoundSocket(BoundSocket&& o) noexcept
+    : fd(std::move(o.fd)), path(std::move(o.path)), leftover(o.leftover) {
   o.path.clear();
+  o.leftover = -1;
 }
 
 BoundSocket& BoundSocket::operator=(BoundSocket&& o) noexcept {
@@ -38,7 +41,9 @@ BoundSocket& BoundSocket::operator=(BoundSocket&& o) noexcept {
     reset();
     fd = std::move(o.fd);
     path = std::move(o.path);
+    leftover = o.leftover;
     o.path.clear();
+    o.leftover = -1;
   }
   return *this;
 }
@@ -47,6 +52,8 @@ BoundSocket::~BoundSocket() { reset(); }
 
 void BoundSocket::reset() {
   if (fd.fd >= 0 && !path.empty()) ::unlink(path.c_str());
+  forget_leftover(leftover);
+  leftover = -1;
   fd.reset();
   path.clear();
 }
@@ -62,6 +69,7 @@ int bind_dgram(const std::string& path, BoundSocket& out) {
   out.reset();
   out.fd = std::move(s);
   out.path = path;
+  out.leftover = remember_leftover(path);
   return 0;
 }
 
@@ -71,6 +79,14 @@ int send_dgram(int fd, const std::string& path, wire::Bytes bytes) {
                        reinterpret_cast<const sockaddr*>(&a.addr), a.len);
   if (n < 0) return errno;
   return static_cast<std::size_t>(n) == bytes.size() ? 0 : EMSGSIZE;
+}
+
+int probe_dgram(const std::string& path) {
+  UnixAddress a = unix_address(path);
+  Fd s = dgram_socket();
+  if (s.fd < 0) return errno;
+  if (::connect(s.fd, reinterpret_cast<const sockaddr*>(&a.addr), a.len) != 0) return errno;
+  return 0;
 }
 
 std::optional<Received> recv_dgram(int fd, std::chrono::milliseconds timeout) {

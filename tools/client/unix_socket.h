@@ -27,9 +27,11 @@ struct Fd {
 };
 
 // A datagram socket bound at `path`; the path is removed on destruction.
+// Its path is held as a leftover (leftovers.h) while it is bound.
 struct BoundSocket {
   Fd fd;
   std::string path;
+  int leftover = -1;
   BoundSocket() = default;
   BoundSocket(BoundSocket&& o) noexcept;
   BoundSocket& operator=(BoundSocket&& o) noexcept;
@@ -47,6 +49,11 @@ int bind_dgram(const std::string& path, BoundSocket& out);
 // Sends one datagram to the socket at path. 0, or an errno (ENOENT or
 // ECONNREFUSED when nothing is bound there, EAGAIN when its queue is full).
 int send_dgram(int fd, const std::string& path, wire::Bytes bytes);
+
+// Whether a socket is bound at path, found by connecting to it (nothing is
+// sent). 0, or an errno: ENOENT when there is no socket file, ECONNREFUSED
+// when nothing is bound to it any more.
+int probe_dgram(const std::string& path);
 
 struct Received {
   std::vector<std::uint8_t> bytes;

@@ -45,18 +45,31 @@ long parse_sap(const char* name) {
 
 }  // namespace
 
+namespace {
+
+Exchange exchange_frame(const PlatformDir& p, unsigned sap, wire::Bytes frame,
+                        std::chrono::milliseconds timeout) {
+  Exchange x;
+  BoundSocket own;
+  if ((x.error = make_dirs(clients_dir(p))) != 0) return x;
+  if ((x.error = bind_dgram(next_client_path(p), own)) != 0) return x;
+  if ((x.error = send_dgram(own.fd.fd, vesk_path(p, sap), frame)) != 0) return x;
+  if (auto got = recv_dgram(own.fd.fd, timeout)) x.reply = wire::decode_vesk_reply(got->bytes);
+  return x;
+}
+
+}  // namespace
+
 std::optional<wire::VeskReplyFrame> request(const PlatformDir& p, unsigned sap,
                                             std::uint32_t opcode, wire::Bytes payload,
                                             std::chrono::milliseconds timeout, std::uint32_t flags,
                                             std::uint32_t tag) {
-  if (make_dirs(clients_dir(p)) != 0) return std::nullopt;
-  BoundSocket own;
-  if (bind_dgram(next_client_path(p), own) != 0) return std::nullopt;
-  auto frame = request_frame(opcode, flags, tag, payload);
-  if (send_dgram(own.fd.fd, vesk_path(p, sap), frame) != 0) return std::nullopt;
-  auto got = recv_dgram(own.fd.fd, timeout);
-  if (!got) return std::nullopt;
-  return wire::decode_vesk_reply(got->bytes);
+  return exchange_frame(p, sap, request_frame(opcode, flags, tag, payload), timeout).reply;
+}
+
+Exchange exchange(const PlatformDir& p, unsigned sap, std::uint32_t opcode, wire::Bytes payload,
+                  std::chrono::milliseconds timeout) {
+  return exchange_frame(p, sap, request_frame(opcode, 0, 0, payload), timeout);
 }
 
 int send_unbound(const PlatformDir& p, unsigned sap, std::uint32_t opcode, wire::Bytes payload,

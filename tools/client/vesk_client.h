@@ -22,6 +22,17 @@ std::optional<wire::VeskReplyFrame> request(const PlatformDir& p, unsigned sap,
                                             std::chrono::milliseconds timeout,
                                             std::uint32_t flags = 0, std::uint32_t tag = 0);
 
+// A request's outcome: the reply, or why there is none. error is the errno
+// of a send that failed (ENOENT or ECONNREFUSED: nothing is bound at the SAP,
+// EAGAIN: its queue is full), or of the reply socket that could not be
+// made; 0 when the request went out, so that a missing reply is a time-out.
+struct Exchange {
+  std::optional<wire::VeskReplyFrame> reply;
+  int error = 0;
+};
+Exchange exchange(const PlatformDir& p, unsigned sap, std::uint32_t opcode, wire::Bytes payload,
+                  std::chrono::milliseconds timeout);
+
 // Sends a request frame from an unbound socket: the receiver has no address
 // to reply to. 0, or an errno.
 int send_unbound(const PlatformDir& p, unsigned sap, std::uint32_t opcode, wire::Bytes payload,

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "dpplog/flag_table.h"
 #include "wire/flag_update_msg.h"
 
 namespace dppsim {
@@ -109,11 +110,7 @@ const char* module_name(std::uint32_t module) {
   }
 }
 
-const char* level_name(unsigned level) {
-  static constexpr const char* kNames[] = {"EMERG", "ALERT",  "CRIT", "ERR",
-                                           "WARN",  "NOTICE", "INFO", "DEBUG"};
-  return level < 8 ? kNames[level] : "?";
-}
+const char* level_name(unsigned level) { return debug_level_name(level); }
 
 std::string category_list(std::uint32_t flags) {
   std::string s;

@@ -41,7 +41,7 @@ struct DppState {
 
 // The family name of a module code ("nivo ipstack" for 55), or "?".
 const char* module_name(std::uint32_t module);
-// The name of a DPP log level ("INFO" for 6), or "?" above 7.
+// The name of a DPP log level ("INFO" for 6), from the daemon's own table.
 const char* level_name(unsigned level);
 
 // Applies a FlagUpdateMsg received on core from sender; returns its line.

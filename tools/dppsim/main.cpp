@@ -1,7 +1,11 @@
 // dppsim: the card's DPPs on the host platform. "run" plays the DPPs that
 // receive the daemon's flag messages; "send" plays a DPP sending its debug
 // text and log records. The command line is CLI11's.
+#include <cstdio>
+
 #include "tools/cli/app.h"
+#include "tools/cli/categories.h"
+#include "tools/cli/numbers.h"
 #include "tools/dppsim/commands.h"
 
 namespace {
@@ -27,9 +31,10 @@ Exit status: 0 sent; 1 the daemon's endpoint could not be reached; 2 usage.)";
 template <typename T>
 CLI::Option* number(CLI::App* app, const char* name, T& into, const char* what, std::uint64_t lo,
                     std::uint64_t hi) {
-  CLI::Option* o = app->add_option(name, into, what);
+  CLI::Option* o = app->add_option(
+      name, into, std::string(what) + " (" + std::to_string(lo) + "-" + std::to_string(hi) + ")");
   if (sizeof(T) > 1) o->capture_default_str();  // a byte's default would show as a character
-  return o->transform(tools::typed_number())->check(CLI::Range(lo, hi));
+  return o->transform(tools::typed_number())->check(tools::number_range(lo, hi))->type_name("N");
 }
 
 // The options of every kind of record, and the text where there is one.
@@ -39,14 +44,16 @@ CLI::App* send_kind(CLI::App* send, const char* name, const char* what, dppsim::
   number(k, "--dpp", p.dpp, "the sending DPP", 1u, kMaxDpps)->required();
   number(k, "--core", p.core, "the core within the DPP", 0u, kCoresPerDpp - 1);
   number(k, "--count", p.count, "how many records", 1, 100000000);
-  k->add_option("--rate", p.rate, "records per second (0: as fast as the daemon takes them)")
-      ->check(CLI::Range(0.0, 1e7));
+  k->add_option("--rate", p.rate, "records per second, up to 1e7 (0: as fast as taken)")
+      ->check(CLI::Range(0.0, 1e7).description(""))
+      ->type_name("R");
   if (std::string_view(name) != "ipc") {
     k->add_option("TEXT", p.text, "quoted if it has blanks; several lines allowed")->required();
     k->add_option_function<std::uint32_t>(
          "--length", [&p](std::uint32_t n) { p.length = n; },
          "the length field (default: the text's length + 1, its NUL)")
-        ->transform(tools::typed_number());
+        ->transform(tools::typed_number())
+        ->type_name("N");
   }
   return k;
 }
@@ -76,12 +83,27 @@ int main(int argc, char** argv) {
     plan.kind = SendKind::Text;
   });
   CLI::App* log = send_kind(send, "log", "a log record (DppLogMsg, opcode 33)", plan);
-  number(log, "--category", plan.category, "C + 0x80 logs the text plainly", 0, UINT32_MAX)
-      ->required();
+  log->add_option("--category", plan.category,
+                  "the category: a number, C + 0x80 for the text plainly, or a name (mem)")
+      ->required()
+      ->type_name("C")
+      ->transform(CLI::Validator(
+          [](std::string& s) -> std::string {
+            try {
+              auto n = tools::parse_number(s);
+              s = std::to_string(n ? static_cast<std::uint32_t>(*n) : tools::parse_category(s));
+              return "";
+            } catch (const tools::UsageError& e) {
+              return e.what();
+            }
+          },
+          ""));
   log->callback([&] { plan.kind = SendKind::Log; });
   CLI::App* ipc = send_kind(send, "ipc", "an IPC header record (category 1 RX, 2 TX)", plan);
   std::string direction;
-  ipc->add_option("rx|tx", direction)->required()->check(CLI::IsMember({"rx", "tx"}));
+  ipc->add_option("rx|tx", direction)
+      ->required()
+      ->check(CLI::IsMember({"rx", "tx"}).description(""));
   wire::IpcMsgHeader& h = plan.header;
   for (auto [name, field] : {std::pair{"--opc", &h.opc},
                              {"--src", &h.src},
@@ -100,6 +122,13 @@ int main(int argc, char** argv) {
     plan.category = plan.kind == SendKind::IpcRx ? 1 : 2;
   });
 
+  CLI::App* complete = tools::add_completion(app);
   if (auto status = tools::parse(app, argc, argv)) return *status;
+  if (*complete) {
+    tools::Reached r = tools::walk(app, complete->remaining());
+    if (!r.value)
+      for (const std::string& c : tools::command_candidates(r.at)) std::printf("%s\n", c.c_str());
+    return 0;
+  }
   return *run_cmd ? run_dpps(run) : send_records(plan);
 }

@@ -4,14 +4,18 @@
 // and every send is non-blocking: a full queue answers EAGAIN. The record is
 // then retried after a short poll, and the retries are counted; a queue that
 // stays full for kStuckAfter ends the run as a failure.
+//
+// SIGINT and SIGTERM stop the run between two records; the summary still
+// says how many went out.
 #include <poll.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <thread>
 
 #include "tools/client/platform_dir.h"
 #include "tools/client/unix_socket.h"
@@ -34,12 +38,27 @@ struct Tally {
   std::uint64_t retries = 0;
 };
 
+volatile std::sig_atomic_t stop_signal = 0;
+
+void note_stop(int sig) { stop_signal = sig; }
+
+void stop_on_signals() {
+  struct sigaction sa {};
+  sa.sa_handler = note_stop;  // no SA_RESTART: a wait in poll ends at once
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM}) sigaction(sig, &sa, nullptr);
+}
+
 // Pacing: waits until record seq is due at `rate` records per second (0: as
-// fast as possible). A sleep, not a wait for an event.
+// fast as possible), or until a stop signal comes. A sleep, not a wait for an
+// event.
 void wait_turn(const Tally& t, double rate, std::uint64_t seq) {
-  if (rate > 0)
-    std::this_thread::sleep_until(t.start + std::chrono::duration_cast<Clock::duration>(
-                                                std::chrono::duration<double>((seq - 1) / rate)));
+  if (rate <= 0) return;
+  const auto due = t.start + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>((seq - 1) / rate));
+  for (auto now = Clock::now(); !stop_signal && now < due; now = Clock::now())
+    ::poll(nullptr, 0,
+           static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
 }
 
 // Retries: sends one frame, again while the daemon's queue is full. 0, or the
@@ -49,6 +68,7 @@ int send_one(int fd, const std::string& path, const std::vector<std::uint8_t>& f
   for (;;) {
     int err = client::send_dgram(fd, path, frame);
     if (err != EAGAIN && err != EWOULDBLOCK) return err;
+    if (stop_signal) return EINTR;
     if (Clock::now() - since > kStuckAfter) return ETIMEDOUT;
     ++t.retries;
     ::poll(nullptr, 0, 1);  // let the daemon read
@@ -76,14 +96,18 @@ void report_progress(const SendPlan& plan, const Tally& t, Clock::time_point& ne
   next += kProgressEvery;
 }
 
-void report_done(const SendPlan& plan, const Tally& t, unsigned core) {
+int report_done(const SendPlan& plan, const Tally& t, unsigned core) {
   const double secs = std::chrono::duration<double>(Clock::now() - t.start).count();
+  if (stop_signal)
+    std::printf("dppsim: stopped by %s: sent %llu of %llu\n",
+                stop_signal == SIGINT ? "SIGINT" : "SIGTERM", ull{t.sent}, ull{plan.count});
   std::printf(
       "dppsim: sent %llu %s from DPP %u core %u to %u.%u.%u in %.3f s (%.0f/s), %llu "
       "retries on a full queue\n",
       ull{t.sent}, kind_name(plan).c_str(), plan.dpp, core, client::kDaemonEndpoint.core,
       client::kDaemonEndpoint.module, client::kDaemonEndpoint.port, secs,
       secs > 0 ? static_cast<double>(t.sent) / secs : 0.0, ull{t.retries});
+  return stop_signal ? 128 + stop_signal : kExitOk;
 }
 
 }  // namespace
@@ -108,19 +132,21 @@ int send_records(const SendPlan& plan) {
   sender.module = kXipcModulePortDebug;
   sender.opcode = sender_opcode(plan);
 
+  stop_on_signals();
   Tally t;
   auto next_progress = t.start + kProgressEvery;
   for (std::uint64_t seq = 1; seq <= plan.count; ++seq) {
     wait_turn(t, plan.rate, seq);
+    if (stop_signal) break;
     auto payload = payload_for(plan, seq);
     sender.length = static_cast<std::uint16_t>(payload.size());
     int err = send_one(sock.fd, dst, client::encode_xipc_frame(sender, payload), t);
+    if (err == EINTR) break;
     if (err != 0) return report_failure(plan, t, seq, dst, err);
     ++t.sent;
     report_progress(plan, t, next_progress);
   }
-  report_done(plan, t, sender.core);
-  return kExitOk;
+  return report_done(plan, t, sender.core);
 }
 
 }  // namespace dppsim

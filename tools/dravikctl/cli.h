@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/dravikctl/plan.h"
 
@@ -18,5 +19,9 @@ namespace dravikctl {
 // when the help was printed (0) or the line is wrong (2, the reason printed).
 std::optional<Action> parse_command_line(int argc, char** argv,
                                          const std::optional<std::string>& own_tty, int* status);
+
+// The words that may follow `typed` (the words after "dravikctl" before the
+// one being completed): subcommands, options, the debug command words.
+std::vector<std::string> completions(const std::vector<std::string>& typed);
 
 }  // namespace dravikctl

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "portdebug/cmd_table.h"
+#include "tools/cli/nearest.h"
 #include "tools/cli/numbers.h"
 #include "wire/debug_request.h"
 
@@ -123,7 +124,7 @@ std::vector<std::int32_t> nearest_to(const std::vector<const CommandPattern*>& c
   std::vector<std::pair<std::size_t, std::int32_t>> ranked;
   for (const CommandPattern* p : cands) {
     std::string_view pw = word_at(*p, i);
-    std::size_t d = pw.empty() ? w.size() + 100 : word_distance(w, pw);
+    std::size_t d = pw.empty() ? w.size() + 100 : tools::word_distance(w, pw);
     ranked.emplace_back(d, p->id);
   }
   std::stable_sort(ranked.begin(), ranked.end(),
@@ -286,21 +287,25 @@ std::variant<MatchedCommand, MatchError> match_command(const std::vector<std::st
                     expected_words(cands, words.size()), ids_of(cands)};
 }
 
-std::size_t word_distance(std::string_view a, std::string_view b) {
-  const std::size_t n = a.size();
-  const std::size_t m = b.size();
-  std::vector<std::vector<std::size_t>> d(n + 1, std::vector<std::size_t>(m + 1));
-  for (std::size_t i = 0; i <= n; ++i) d[i][0] = i;
-  for (std::size_t j = 0; j <= m; ++j) d[0][j] = j;
-  for (std::size_t i = 1; i <= n; ++i) {
-    for (std::size_t j = 1; j <= m; ++j) {
-      std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-    }
+std::vector<std::string> next_words(const std::vector<std::string>& words) {
+  std::vector<const CommandPattern*> cands;
+  for (const CommandPattern& p : command_patterns()) cands.push_back(&p);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    Fit best = Fit::None;
+    for (const CommandPattern* p : cands) best = std::max(best, fit(*p, i, words[i]));
+    if (best == Fit::None) return {};
+    std::vector<const CommandPattern*> kept;
+    for (const CommandPattern* p : cands)
+      if (fit(*p, i, words[i]) == best) kept.push_back(p);
+    cands = std::move(kept);
   }
-  return d[n][m];
+  std::vector<std::string> out;
+  for (const CommandPattern* p : cands) {
+    std::string_view w = word_at(*p, words.size());
+    if (w.empty() || is_slot(w) || w == "NAME") continue;
+    if (std::find(out.begin(), out.end(), w) == out.end()) out.emplace_back(w);
+  }
+  return out;
 }
 
 }  // namespace dravikctl

@@ -77,8 +77,9 @@ struct MatchError {
 
 std::variant<MatchedCommand, MatchError> match_command(const std::vector<std::string>& words);
 
-// Restricted Damerau-Levenshtein distance (a swap of two neighbours costs 1):
-// ranks the nearest commands for a misspelt word.
-std::size_t word_distance(std::string_view a, std::string_view b);
+// The literal words that may follow `words` (the operator's words after
+// "debug", abbreviations matched as above): the shell completion's
+// candidates. Values (N, X, names) are not candidates.
+std::vector<std::string> next_words(const std::vector<std::string>& words);
 
 }  // namespace dravikctl

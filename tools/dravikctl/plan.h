@@ -31,6 +31,7 @@ constexpr std::uint32_t kMaxDpp = 32;  // a DPP set has 32 bits
 
 enum class ActionKind {
   ListCommands,  // print every per-port debug command
+  Complete,      // print the words that may follow (shell completion)
   Request,       // send to SAP 930 and wait for the reply
   Send,          // send to SAP 930; no reply comes
   Notify,        // send to every SAP registered for the opcode
@@ -42,6 +43,22 @@ enum class ReplyUse {
   Confirm,  // print `done`
   Listing,  // show debug: print the listing the reply holds, if any
   Report,   // log show: print the report text
+  Table,    // log categories: a table of every category from the report
+};
+
+// What dravikctl looks at, once the daemon has answered, to learn whether it
+// did what was asked (verify.h).
+enum class Check {
+  None,
+  Subscribe,    // the terminal opens as the daemon opens it; the port's core has an endpoint
+  Unsubscribe,  // the port's core has an endpoint
+  Listing,      // release-all, rebind: a listing request answered after it
+  Categories,   // the report shows the categories on or off
+  Dpps,         // the report's DPP instances
+  Level,        // the report's debug level
+  FileOpen,     // the files and links of the set; the report's log files
+  FileClose,    // the report names no log file
+  DppNotify,    // the DPPs named exist on the card
 };
 
 struct Action {
@@ -58,21 +75,38 @@ struct Action {
   std::vector<std::uint32_t> dpps;
   std::string log_name;
   bool follow = false;
+
+  // Further payloads of the same opcode, each sent and answered in turn
+  // after `payload` (one SET_DEBUG per category).
+  std::vector<std::vector<std::uint8_t>> more;
+  Check check = Check::None;
+  bool on = false;
+  std::uint16_t core = 0;              // per-port: the core the bits went to
+  std::string words;                   // per-port: the command as typed back
+  std::vector<std::uint32_t> numbers;  // categories, or one-based DPPs; empty: all
+  std::uint32_t level = 0;
+  std::string name;                // the log files' base name
+  bool force = false;              // log file: empty files that hold records
+  std::vector<std::string> typed;  // complete: the words typed so far
 };
 
 // Per-port debug. vty: the terminal the daemon writes to, "" when there is
 // none (refused: the daemon opens it for every request).
 Action plan_port_debug(const std::vector<std::string>& words, bool off, const std::string& vty);
+// show debug; vty "" lists to standard output (through a file the tool
+// hands the daemon as the terminal).
 Action plan_show_debug(const std::string& vty);
 
 // The log manager. which: "all" or a number (categories), "all" or a list
 // "1,2" (DPPs); filters: up to four words, with "on N" only; vty: the
 // terminal named to the debug facility, "" for none.
+// which: "all", or numbers and names (categories.h) separated by commas.
 Action plan_log_categories(bool on, const std::string& which,
                            const std::vector<std::uint32_t>& filters, const std::string& vty);
+Action plan_category_table();
 Action plan_log_dpps(bool on, const std::string& which, const std::string& vty);
 Action plan_log_level(const std::string& level);
-Action plan_log_file(const std::string& name);
+Action plan_log_file(const std::string& name, bool force);
 
 // Platform notifications; DPPs one-based. entries: "N:STATUS" each.
 Action plan_dpp_state(bool up, std::uint32_t dpp);

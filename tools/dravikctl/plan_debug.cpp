@@ -49,6 +49,9 @@ Action plan_port_debug(const std::vector<std::string>& words, bool off, const st
   act.opcode = kOpcodePortDebug;
   act.payload = wire::encode_debug_request(r);
   act.vty = vty;
+  act.check = off ? Check::Unsubscribe : Check::Subscribe;
+  act.core = m.port;
+  act.words = canonical_text(m);
   act.done = (off ? "no " : "") + canonical_text(m) + ": " + (off ? "released" : "subscribed") +
              " for terminal " + vty + " (command " + std::to_string(m.id) + ", module " +
              std::to_string(cmdMaskTable[m.id].module) + ", sent to core " +
@@ -57,7 +60,8 @@ Action plan_port_debug(const std::vector<std::string>& words, bool off, const st
 }
 
 Action plan_show_debug(const std::string& vty) {
-  check_terminal(vty);
+  if (vty.size() > kMaxVtyPath)
+    throw UsageError("terminal path too long: the daemon keeps at most 99 characters");
   wire::DebugRequest r;
   r.commandID = show_command;
   copy_text(r.term, sizeof r.term, vty);
