@@ -358,12 +358,17 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
     for size in SIZES:
         have = lambda *rs: all((r, size) in med for r in rs)
         cpu = lambda r: med[r, size]["cpu_us"]
-        parts = [f"{x} ÷ {y} {cpu(x) / cpu(y):.3f}"
+        def paired(x, y):  # the ratio within each round, whose cells ran close together
+            by = {(r["receiver"], r["round"]): r["cpu_us"] for r in rows if r["size"] == size}
+            v = [by[x, n] / by[y, n] for (rcv, n) in by if rcv == x and (y, n) in by]
+            return f" (rounds {min(v):.2f}-{max(v):.2f})" if v else ""
+        parts = [f"{x} ÷ {y} {cpu(x) / cpu(y):.3f}{paired(x, y)}"
                  for x, y in (("dravik-file", "dravik-null"), ("base-file", "base-null"),
                               ("dravik-null", "base-null"), ("dravik-file", "base-file"),
                               ("limit-write", "limit"))
                  if have(x, y)]
-        lines.append(f"- {size} B: CPU per datagram, " + "; ".join(parts) + ".")
+        lines.append(f"- {size} B: CPU per datagram, ratio of the medians (and within each "
+                     "round, lowest to highest): " + "; ".join(parts) + ".")
     for size in SIZES:
         if ("rsyslog", size) in med:
             lines.append(f"- {size} B: dravik ÷ rsyslog, CPU per datagram: stdout to /dev/null "
