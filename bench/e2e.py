@@ -427,7 +427,7 @@ def plot(out_dir, receivers):
         series.append(f"'{out_dir}/e2e.dat' using {x}:{med}:({width:.4f}) with boxes "
                       f"lc {i + 1} title \"{r}: {LEGEND.get(r, r)}\"")
         series.append(f"'{out_dir}/e2e.dat' using {x}:{med}:{lo}:{hi} with yerrorbars "
-                      "lc rgb 'black' ps 0 lw 1 notitle")
+                      "lc rgb 'black' pt 0 lw 1 notitle")
     tics = ", ".join(f'"{s} B" {i}' for i, s in enumerate(SIZES))
     script = f"""
 set terminal pngcairo size 1000,640 font ',10'
