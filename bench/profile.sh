@@ -34,7 +34,10 @@ if [ "$who" = daemon ] || [ "$who" = request ]; then
   "${vg[@]}" "${DRAVIK_BIN:-$B/dravik}" 1 0 0 100 x >"${DRAVIK_OUT:-/dev/null}" 2>"$D/err" &
   pid=$!
   until [ -S "$D/vesk/930" ] && [ -S "$sock" ]; do sleep 0.05; done
-  [ "$who" = request ] || "$B/dravikctl" --timeout 30000 log file bench >/dev/null
+  if [ "$who" != request ]; then # as bench/e2e.py sets it up: a file set, DPP 1 in the map
+    "$B/dravikctl" --timeout 30000 log file bench >/dev/null
+    "$B/dravikctl" --timeout 30000 log dpps on 1 >/dev/null
+  fi
 else
   sock=$D/limit.sock
   lines=()
