@@ -459,6 +459,9 @@ def main():
     ap.add_argument("--rounds", type=int, help="interleaved rounds")
     ap.add_argument("--baseline", metavar="REV", help="also measure REV's daemon")
     ap.add_argument("--note", action="append", default=[], help="a line added to the table")
+    ap.add_argument("--receivers", help="only these receivers (comma-separated; the limit "
+                    "always runs), e.g. more rounds of two that are compared")
+    ap.add_argument("--skip-rtt", action="store_true", help="no request round trips")
     a = ap.parse_args()
     BUILD = os.path.abspath(a.build)
     a.out = a.out or (os.path.join(BUILD, "results-quick") if a.quick else
@@ -486,12 +489,15 @@ def main():
         notes.append(f"rsyslog: {ver.splitlines()[0].split(' compiled')[0].strip()}.")
     else:
         notes.append("rsyslog could not be had on this machine: not measured.")
+    if a.receivers:
+        wanted = set(a.receivers.split(",")) | {"limit"}
+        cells = {k: v for k, v in cells.items() if k in wanted}
     receivers = list(cells)
     notes.append(f"{count} datagrams per cell, {rounds} interleaved rounds, "
                  f"{os.cpu_count()} CPUs, load average at the start "
                  f"{os.getloadavg()[0]:.2f}.")
-    rtt_cells = {f"{n}-{out}": (b, out == "file") for n, b in daemons.items()
-                 for out in ("null", "file")}
+    rtt_cells = {} if a.skip_rtt else {f"{n}-{out}": (b, out == "file")
+                                       for n, b in daemons.items() for out in ("null", "file")}
     rows, rtt_runs, allocs = [], {n: [] for n in rtt_cells}, {}
     try:
         for rnd in range(rounds):
