@@ -8,8 +8,12 @@ and measures the receiver's CPU (user + sys, read as on-CPU time from
 
   limit        a select + recvfrom + fwrite loop into a 2 MiB ring file
                (bench/e2e_tool limit)
+  limit-write  the limit plus one unbuffered 25-byte write per datagram to a
+               file (the daemon's ready line as an unbuffered standard output
+               writes it): what buffering the daemon's standard output saves
   dravik-null  the daemon, standard output to /dev/null
   dravik-file  the daemon, standard output to a file
+               (null and file name where the daemon's standard output goes)
   base-null, base-file   the same for --baseline REV's daemon
   rsyslog      rsyslogd, imuxsock on a unix datagram socket, message-only
                template to a file
@@ -22,7 +26,10 @@ open per-DPP log file, a regular file that wraps every 2 MiB: what the ring
 holds at the end is checked (newest record present, no gap). The facility row
 counts every record exactly, as does rsyslog's (a plain file it only appends
 to); the limit's ring is checked as the daemon's is.
-Rounds interleave every receiver and size; the table gives medians.
+Rounds interleave every receiver and size; the table gives medians, the chart
+the medians with the rounds' spread (min to max).
+The request round trip is measured for each daemon with its standard output to
+/dev/null and to a file, against a plain datagram echo.
 """
 import argparse
 import csv
@@ -140,9 +147,9 @@ def read_allocs(path):
         return int.from_bytes(f.read(8), sys.byteorder)
 
 
-def run_limit(work, count, size):
+def run_limit(work, count, size, lines=False):
     sock, ring = f"{work}/limit.sock", f"{work}/limit.ring"
-    proc = subprocess.Popen(tool("limit", sock, ring))
+    proc = subprocess.Popen(tool("limit", sock, ring, *([f"{work}/lines"] if lines else [])))
     try:
         wait_for(lambda: os.path.exists(sock), what="the limit's socket")
         cpu, secs, rss, _ = measure(proc.pid, sock, count, size, "xipc")
@@ -244,23 +251,25 @@ def run_rsyslog(work, count, size):
     return cpu, secs, rss, None, parse_sink(result["sink"])
 
 
-def round_trip(binary, work, rounds):
+def round_trip(binary, work, rounds, stdout_to_file):
     env = dict(os.environ, DRAVIK_PLATFORM_DIR=work)
     dpps = subprocess.Popen([os.path.join(BUILD, "dppsim"), "run", "--dpps", "4"], env=env,
                             stdout=subprocess.DEVNULL)
     wait_for(lambda: os.path.exists(f"{work}/xipc/12.39.0"), what="dppsim")
+    out = open(f"{work}/daemon.out" if stdout_to_file else os.devnull, "w")
     proc = subprocess.Popen([binary, "1", "0", "0", "100", "x"], env=env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=work)
+                            stdout=out, stderr=subprocess.DEVNULL, cwd=work)
     try:
         wait_for(lambda: os.path.exists(f"{work}/vesk/930"), what="the daemon's SAP")
         wait_idle(proc.pid)
         open(f"{work}/vty", "w").close()
-        out = subprocess.run(tool("rtt", f"{work}/vesk/930", f"{work}/vty", rounds),
+        res = subprocess.run(tool("rtt", f"{work}/vesk/930", f"{work}/vty", rounds),
                              check=True, capture_output=True, text=True).stdout.split()
     finally:
         stop(proc)
         stop(dpps)
-    return float(out[1]), float(out[3])
+        out.close()
+    return float(res[1]), float(res[3])
 
 
 def build_baseline(rev, root):
@@ -299,6 +308,8 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
         cell = [r for r in rows if r["receiver"] == rcv and r["size"] == size]
         med[rcv, size] = {
             "cpu_us": statistics.median(r["cpu_us"] for r in cell),
+            "cpu_min": min(r["cpu_us"] for r in cell),
+            "cpu_max": max(r["cpu_us"] for r in cell),
             "rate": statistics.median(r["rate"] for r in cell),
             "lost": sum(r["lost"] for r in cell),
             "disorder": sum(r["disorder"] for r in cell),
@@ -307,7 +318,8 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
     with open(f"{out_dir}/e2e.csv", "w", newline="") as f:
         w = csv.writer(f)
         w.writerow(["receiver", "payload_bytes", "cpu_us_per_datagram", "ratio_to_limit",
-                    "datagrams_per_s", "lost", "out_of_order", "peak_rss_kib", "rounds"])
+                    "datagrams_per_s", "lost", "out_of_order", "peak_rss_kib", "rounds",
+                    "cpu_us_min", "cpu_us_max"])
         for rcv in receivers:
             for size in SIZES:
                 if (rcv, size) not in med:
@@ -316,13 +328,15 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
                 w.writerow([rcv, size, f"{m['cpu_us']:.3f}",
                             f"{m['cpu_us'] / med['limit', size]['cpu_us']:.2f}",
                             f"{m['rate']:.0f}", m["lost"], m["disorder"], m["rss_kib"],
-                            len([r for r in rows if r["receiver"] == rcv and r["size"] == size])])
+                            len([r for r in rows if r["receiver"] == rcv and r["size"] == size]),
+                            f"{m['cpu_min']:.3f}", f"{m['cpu_max']:.3f}"])
     with open(f"{out_dir}/e2e.dat", "w") as f:  # the chart's data: one row per size
-        f.write("payload " + " ".join(receivers) + "\n")
+        # Per receiver three columns: the median and the rounds' min and max.
+        f.write("payload " + " ".join(f"{r} {r}-min {r}-max" for r in receivers) + "\n")
         for size in SIZES:
             f.write(f"{size}B " + " ".join(
-                f"{med[r, size]['cpu_us']:.3f}" if (r, size) in med else "-"
-                for r in receivers) + "\n")
+                " ".join(f"{med[r, size][k]:.3f}" for k in ("cpu_us", "cpu_min", "cpu_max"))
+                if (r, size) in med else "- - -" for r in receivers) + "\n")
     lines = ["# End-to-end log intake benchmark", "",
              "CPU per datagram (user + sys of the receiving process ÷ datagrams), median of the "
              "rounds; × is the ratio to the limit of the same payload; then the median "
@@ -339,7 +353,22 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
             ratio = m["cpu_us"] / med["limit", size]["cpu_us"]
             cells.append(f"{fmt_us(m['cpu_us'])} ({ratio:.2f}×), {m['rate'] / 1000:.0f}k/s")
         lines.append(f"| {size} B | " + " | ".join(cells) + " |")
-    lines.append("")
+    lines += ["", "Receivers: " + "; ".join(f"{r}: {LEGEND[r]}" for r in receivers
+                                              if r in LEGEND) + ".", ""]
+    for size in SIZES:
+        have = lambda *rs: all((r, size) in med for r in rs)
+        cpu = lambda r: med[r, size]["cpu_us"]
+        def paired(x, y):  # the ratio within each round, whose cells ran close together
+            by = {(r["receiver"], r["round"]): r["cpu_us"] for r in rows if r["size"] == size}
+            v = [by[x, n] / by[y, n] for (rcv, n) in by if rcv == x and (y, n) in by]
+            return f" (rounds {min(v):.2f}-{max(v):.2f})" if v else ""
+        parts = [f"{x} ÷ {y} {cpu(x) / cpu(y):.3f}{paired(x, y)}"
+                 for x, y in (("dravik-file", "dravik-null"), ("base-file", "base-null"),
+                              ("dravik-null", "base-null"), ("dravik-file", "base-file"),
+                              ("limit-write", "limit"))
+                 if have(x, y)]
+        lines.append(f"- {size} B: CPU per datagram, ratio of the medians (and within each "
+                     "round, lowest to highest): " + "; ".join(parts) + ".")
     for size in SIZES:
         if ("rsyslog", size) in med:
             lines.append(f"- {size} B: dravik ÷ rsyslog, CPU per datagram: stdout to /dev/null "
@@ -359,8 +388,9 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
                                  for s, (n, secs) in per.items()) + ".")
     for name, (d, e) in rtt.items():
         lines.append(f"- Request round trip ({name}, per-port debug subscribe/release over the "
-                     f"VESK socket, DPPs played by dppsim): median {d:.1f} µs against "
-                     f"{e:.1f} µs for a plain AF_UNIX datagram echo, {d / e:.2f}×.")
+                     f"VESK socket, DPPs played by dppsim, daemon's standard output to "
+                     f"{'a file' if name.endswith('-file') else '/dev/null'}): median {d:.1f} µs "
+                     f"against {e:.1f} µs for a plain AF_UNIX datagram echo, {d / e:.2f}×.")
     lines.append("- Sinks: the limit and the daemon's per-DPP log file are 2 MiB rings in regular files: what each holds at the end is checked (newest record there, no gap). rsyslog and the daemon's debug facility (dravik-facility) append to regular files: every record is counted.")
     lines += [f"- {n}" for n in notes]
     lines += ["", "![CPU per datagram](e2e.png)", "", "Raw figures: [e2e.csv](e2e.csv)."]
@@ -371,22 +401,49 @@ def write_results(out_dir, rows, rtt, allocs, notes, receivers, count):
     plot(out_dir, receivers)
 
 
+LEGEND = {
+    "limit": "select + recvfrom + buffered fwrite into a 2 MiB ring file",
+    "limit-write": "the limit plus one unbuffered 25-byte write per datagram",
+    "dravik-null": "this daemon, its standard output to /dev/null",
+    "dravik-file": "this daemon, its standard output to a file",
+    "base-null": "the baseline daemon, its standard output to /dev/null",
+    "base-file": "the baseline daemon, its standard output to a file",
+    "dravik-facility": "this daemon, records to the debug facility's log",
+    "rsyslog": "rsyslogd, imuxsock to a file",
+}
+
+
 def plot(out_dir, receivers):
     if shutil.which("gnuplot") is None:
         print("gnuplot is missing: no chart drawn", file=sys.stderr)
         return
+    # Boxes side by side around each payload's tick, black whiskers over
+    # them; the data file's rows are the payloads, at x = 0, 1, 2.
+    width = 0.8 / len(receivers)
+    series = []
+    for i, r in enumerate(receivers):
+        x = f"($0 + {(i - (len(receivers) - 1) / 2) * width:.4f})"
+        med, lo, hi = 2 + 3 * i, 3 + 3 * i, 4 + 3 * i
+        series.append(f"'{out_dir}/e2e.dat' using {x}:{med}:({width:.4f}) with boxes "
+                      f"lc {i + 1} title \"{r}: {LEGEND.get(r, r)}\"")
+        series.append(f"'{out_dir}/e2e.dat' using {x}:{med}:{lo}:{hi} with yerrorbars "
+                      "lc rgb 'black' pt 0 lw 1 notitle")
+    tics = ", ".join(f'"{s} B" {i}' for i, s in enumerate(SIZES))
     script = f"""
-set terminal pngcairo size 900,500
+set terminal pngcairo size 1000,640 font ',10'
 set output '{out_dir}/e2e.png'
-set title 'CPU per datagram by receiver and payload'
+set title 'CPU per datagram by receiver and payload (bars: median of the rounds, whiskers: min to max)'
 set ylabel 'µs per datagram (user + sys)'
-set style data histograms
-set style histogram clustered gap 1
+set xtics ({tics})
+set xrange [-0.6:{len(SIZES) - 0.4}]
 set style fill solid 0.8 border -1
-set key top left
+set key outside below left Left reverse maxcols 2 samplen 2
+set key title "null and file: where the daemon's standard output goes"
 set yrange [0:*]
+set grid ytics
 set datafile missing '-'
-plot for [i=2:{len(receivers) + 1}] '{out_dir}/e2e.dat' using i:xtic(1) title columnhead
+set datafile columnheaders
+plot {", ".join(series)}
 """
     subprocess.run(["gnuplot"], input=script, text=True, check=True)
 
@@ -402,6 +459,9 @@ def main():
     ap.add_argument("--rounds", type=int, help="interleaved rounds")
     ap.add_argument("--baseline", metavar="REV", help="also measure REV's daemon")
     ap.add_argument("--note", action="append", default=[], help="a line added to the table")
+    ap.add_argument("--receivers", help="only these receivers (comma-separated; the limit "
+                    "always runs), e.g. more rounds of two that are compared")
+    ap.add_argument("--skip-rtt", action="store_true", help="no request round trips")
     a = ap.parse_args()
     BUILD = os.path.abspath(a.build)
     a.out = a.out or (os.path.join(BUILD, "results-quick") if a.quick else
@@ -417,7 +477,8 @@ def main():
         daemons["base"], cleanup = build_baseline(a.baseline, root)
         notes.append(f"base-*: the daemon of revision {a.baseline}; dravik-*: of the working "
                      "tree, measured in the same run.")
-    cells = {"limit": lambda w, s: run_limit(w, count, s)}
+    cells = {"limit": lambda w, s: run_limit(w, count, s),
+             "limit-write": lambda w, s: run_limit(w, count, s, lines=True)}
     for name, binary in daemons.items():
         cells[f"{name}-null"] = lambda w, s, b=binary: run_dravik(b, w, count, s, False)
         cells[f"{name}-file"] = lambda w, s, b=binary: run_dravik(b, w, count, s, True)
@@ -428,11 +489,16 @@ def main():
         notes.append(f"rsyslog: {ver.splitlines()[0].split(' compiled')[0].strip()}.")
     else:
         notes.append("rsyslog could not be had on this machine: not measured.")
+    if a.receivers:
+        wanted = set(a.receivers.split(",")) | {"limit"}
+        cells = {k: v for k, v in cells.items() if k in wanted}
     receivers = list(cells)
     notes.append(f"{count} datagrams per cell, {rounds} interleaved rounds, "
                  f"{os.cpu_count()} CPUs, load average at the start "
                  f"{os.getloadavg()[0]:.2f}.")
-    rows, rtt_runs, allocs = [], {n: [] for n in daemons}, {}
+    rtt_cells = {} if a.skip_rtt else {f"{n}-{out}": (b, out == "file")
+                                       for n, b in daemons.items() for out in ("null", "file")}
+    rows, rtt_runs, allocs = [], {n: [] for n in rtt_cells}, {}
     try:
         for rnd in range(rounds):
             for size in SIZES:
@@ -447,9 +513,10 @@ def main():
                     print(f"round {rnd + 1}/{rounds} {size:5d} B {rcv:12s} "
                           f"{rows[-1]['cpu_us']:6.2f} µs/datagram {rows[-1]['rate']:9.0f}/s "
                           f"lost {rows[-1]['lost']}", flush=True)
-            for name, binary in daemons.items():
+            for name, (binary, to_file) in rtt_cells.items():
                 with tempfile.TemporaryDirectory(prefix="dvkr-") as w:
-                    rtt_runs[name].append(round_trip(binary, w, 1000 if a.quick else 3000))
+                    rtt_runs[name].append(round_trip(binary, w, 1000 if a.quick else 3000,
+                                                     to_file))
         for name, binary in daemons.items():
             allocs[name] = {}
             for size in SIZES:

@@ -7,9 +7,12 @@
 //       per-port debug text in turn; syslog:
 //       "<14>bench: " and the text. Each text starts "@<10-digit sequence> ".
 //       Prints the seconds from the first send to the last.
-//   e2e_tool limit SOCKET SINK
+//   e2e_tool limit SOCKET SINK [LINES]
 //       The limit: a select + recvfrom + fwrite loop writing each record's
 //       text and a newline to the file SINK, a 2 MiB ring, until SIGTERM.
+//       With LINES, every pass also writes the daemon's 25-byte ready line
+//       "Waiting for a message...\n" to the file LINES with a write of its
+//       own, as an unbuffered standard output does: what buffering saves.
 //   e2e_tool sink PATH [COUNT TIMEOUT_S]
 //       Reads records from PATH (a FIFO to its end, or a growing file until
 //       COUNT records are in or the time is up) and prints
@@ -138,8 +141,14 @@ int send(const std::string& path, std::uint32_t first, std::uint32_t count, std:
 volatile sig_atomic_t running = 1;
 void stop(int) { running = 0; }
 
-int limit(const std::string& path, const std::string& sink) {
+int limit(const std::string& path, const std::string& sink, const std::string& lines) {
   int fd = bound_socket(path);
+  int lines_fd = -1;
+  if (!lines.empty()) {
+    lines_fd = ::open(lines.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (lines_fd < 0) die("open lines");
+  }
+  static constexpr char kWaiting[] = "Waiting for a message...\n";
   struct sigaction sa {};
   sa.sa_handler = stop;
   ::sigaction(SIGTERM, &sa, nullptr);
@@ -149,6 +158,7 @@ int limit(const std::string& path, const std::string& sink) {
   constexpr std::size_t kRing = 0x200000;
   std::size_t written = 0;
   while (running) {
+    if (lines_fd >= 0 && ::write(lines_fd, kWaiting, sizeof kWaiting - 1) < 0) die("write lines");
     fd_set rd;
     FD_ZERO(&rd);
     FD_SET(fd, &rd);
@@ -172,6 +182,7 @@ int limit(const std::string& path, const std::string& sink) {
     }
   }
   std::fclose(out);
+  if (lines_fd >= 0) ::close(lines_fd);
   return 0;
 }
 
@@ -288,7 +299,8 @@ int main(int argc, char** argv) {
   if (cmd == "send" && (a.size() == 5 || a.size() == 6))
     return send(a[1], a.size() == 6 ? static_cast<std::uint32_t>(std::stoul(a[5])) : 1,
                 static_cast<std::uint32_t>(std::stoul(a[2])), std::stoul(a[3]), a[4] == "syslog");
-  if (cmd == "limit" && a.size() == 3) return limit(a[1], a[2]);
+  if (cmd == "limit" && (a.size() == 3 || a.size() == 4))
+    return limit(a[1], a[2], a.size() == 4 ? a[3] : "");
   if (cmd == "sink" && (a.size() == 2 || a.size() == 4))
     return sink(a[1], a.size() == 4 ? std::stoull(a[2]) : 0, a.size() == 4 ? std::stod(a[3]) : 0);
   if (cmd == "rtt" && a.size() == 4) return rtt(a[1], a[2], std::stoi(a[3]));
