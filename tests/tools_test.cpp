@@ -42,6 +42,8 @@ TEST(Tools, ExitStatusesAndWhatTheySay) {
        "cannot be reached: no socket vesk/930"},
       {ctl, "release-all", 1, "cannot be reached"},
       {ctl, "notify dpp-up 1", 1, "no SAP registered for opcode 7521"},
+      {ctl, "notify feature-complete 7 1:2", 1, "no SAP registered for opcode 7572"},
+      {ctl, "no", 2, "A subcommand is required"},
       {sim, "send text --dpp 1 hello", 1, "is dravik running there?"},
       {ctl, "", 2, "A subcommand is required"},
       {ctl, "--vty /dev/null debug nivo ipstack tpc port 3", 2, "ipstack tcp port N   (command 8)"},
