@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/clock.h"
 #include "platform/fs.h"
 
 extern "C" {
@@ -24,13 +25,6 @@ std::int32_t* last_lineno = nullptr;
 namespace {
 
 std::time_t system_now() { return std::time(nullptr); }
-
-// The coarse monotonic clock, as the main loop's deadlines use.
-std::int64_t monotonic_ms() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-  return std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
-}
 
 constexpr std::size_t kPathSize = 4096;
 

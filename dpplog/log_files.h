@@ -27,8 +27,8 @@ constexpr std::int64_t kLogFlushDelayMs = 190;
 
 // The clock of the time stamps; time(nullptr) unless a test sets another.
 extern std::time_t (*dpplog_now)();
-// The clock of the flush deadlines, in milliseconds of CLOCK_MONOTONIC_COARSE
-// unless a test sets another.
+// The clock of the flush deadlines: monotonic_ms (platform/clock.h) unless a
+// test sets another.
 extern std::int64_t (*dpplog_now_ms)();
 
 extern "C" {

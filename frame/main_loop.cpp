@@ -12,6 +12,7 @@
 #include "dpplog/log_files.h"
 #include "frame/frame.h"
 #include "frame/vesk_request.h"
+#include "platform/clock.h"
 #include "platform/corvan.h"
 #include "platform/output.h"
 #include "xipc/xipc_comm.h"
@@ -24,16 +25,6 @@ bool add_fd(int fd, fd_set* set, int* nfds) {
   FD_SET(fd, set);
   if (fd + 1 > *nfds) *nfds = fd + 1;
   return true;
-}
-
-// The clock of every deadline the loop keeps (the log files' and the
-// heartbeat's use the same one): the coarse monotonic clock, read without a
-// system call and cheaper than the fine one; its few milliseconds of grain do
-// not matter to deadlines of 5 ms and more.
-std::int64_t monotonic_ms() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-  return std::int64_t{t.tv_sec} * 1000 + t.tv_nsec / 1000000;
 }
 
 // Standard output is written out when its oldest unwritten line is 100 ms

@@ -19,8 +19,8 @@ int corvan_dispatch(vesk_msg_t* msg);
 // a second late (see corvan_heartbeat_due_ms).
 void corvan_keep_alive(int pm, int arg);
 
-// The monotonic time in ms (CLOCK_MONOTONIC) by which a heartbeat count not yet
-// written out is due, or -1 when none is pending.
+// The time (monotonic_ms, platform/clock.h) by which a heartbeat count not
+// yet written out is due, or -1 when none is pending.
 long long corvan_heartbeat_due_ms(void);
 
 // Writes out a pending heartbeat count now.

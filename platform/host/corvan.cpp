@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <span>
 
+#include "platform/clock.h"
 #include "platform/host/append.h"
 #include "platform/host/env.h"
 #include "platform/host/layout.h"
@@ -62,13 +63,8 @@ static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 static_assert(std::atomic<long long>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
 
-// The coarse clock is read without a system call (vDSO), so a heartbeat that
-// writes nothing costs a few instructions. Async-signal-safe.
-long long coarse_ms() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
+// monotonic_ms is read without a system call, so a heartbeat that writes
+// nothing costs a few instructions; it is async-signal-safe.
 
 bool pending() {
   return !g_shown_valid.load() || g_count.load() != g_shown.load() ||
@@ -130,7 +126,7 @@ void format_line(char* m, std::uint64_t count, int pm) {
 // file that was truncated.
 void write_out() {
   if (g_writing.exchange(true)) return;
-  g_last_try.store(coarse_ms());
+  g_last_try.store(monotonic_ms());
   const std::uint64_t count = g_count.load();
   const int pm = g_last_pm.load();
   char line[kHeartbeatSize];
@@ -193,7 +189,7 @@ extern "C" void corvan_keep_alive(int pm, int /*arg*/) {
   using namespace host;
   g_last_pm.store(pm);
   g_count.fetch_add(1);
-  if (coarse_ms() - g_last_try.load() >= kWritePeriodMs) write_out();
+  if (monotonic_ms() - g_last_try.load() >= kWritePeriodMs) write_out();
 }
 
 extern "C" long long corvan_heartbeat_due_ms(void) {

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/clock.h"
 #include "platform/host/append.h"
 #include "platform/host/env.h"
 #include "platform/host/fail.h"
@@ -78,13 +79,6 @@ PathBuf facility_file(std::string_view name, std::string_view ext) {
   return p;
 }
 
-// Read without a system call (vDSO).
-long long coarse_ms() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
-  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
 void close_log(Facility& f) {
   if (f.log_fd >= 0) close(f.log_fd);
   f.log_fd = -1;
@@ -93,7 +87,7 @@ void close_log(Facility& f) {
 // Keeps f.log_fd open on the file the path names: opened when it is not, and
 // reopened when a check finds the file removed or replaced. 0, or an errno.
 int open_log(Facility& f, const char* path) {
-  const long long now = coarse_ms();
+  const long long now = monotonic_ms();
   struct stat st;
   if (f.log_fd >= 0 && now >= f.log_check_ms) {
     f.log_check_ms = now + kLogCheckMs;
